@@ -1,0 +1,74 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "adapter/d2xx.h"
+#include "common/flags.h"
+#include "common/window.h"
+
+namespace tavrin::adapter {
+
+// The pin masks of the four JTAG signals: 2 to the power of the chosen list
+// index, 0 for a typed text that is no entry.
+struct PinMasks {
+  std::uint8_t tck = 0;
+  std::uint8_t tms = 0;
+  std::uint8_t tdi = 0;
+  std::uint8_t tdo = 0;
+};
+
+// The entries of each pin combo box, in pin order.
+inline constexpr const char* kPinEntries[8] = {"D0 - TxD", "D1 - RxD", "D2 - RTS", "D3 - CTS",
+                                               "D4 - DTR", "D5 - DSR", "D6 - DCD", "D7 - RI"};
+
+inline constexpr const char* kMsgOpenFirst = "Please open an interface first..";
+inline constexpr const char* kMsgPortSetup = "Port Setup missing or outdated.  Re-run bitbang setup";
+
+// Finding, opening, closing and setting up the adapter: the "Manual
+// Functions" of the window, on the chip call set.
+class Adapter {
+ public:
+  Adapter(D2xx& chip, Window& window) : chip_(chip), window_(window) {}
+
+  // Discovery and connection.
+  void cmd_Find_Click();
+  void cmd_OpenInterface_Click();
+  void cmd_CloseInterface_Click();
+  void ShowBadResult(FtStatus status, std::string_view label);
+  void ShutdownInterface();
+
+  // Bit-bang set-up and pin assignment.
+  void cmd_FTSetup_Click();
+  void cmb_TCK_Change() { PortSetupValid = kFalse; }
+  void cmb_TMS_Change() { PortSetupValid = kFalse; }
+  void cmb_TDI_Change() { PortSetupValid = kFalse; }
+  void cmb_TDO_Change() { PortSetupValid = kFalse; }
+  void txt_Baud_Change();
+
+  // The pin masks as the combo boxes stand now.
+  [[nodiscard]] PinMasks Pins() const;
+  // The direction mask of the set-up: TMS, TDI and TCK as outputs.
+  [[nodiscard]] std::uint8_t DirectionMask() const;
+
+  [[nodiscard]] D2xx& Chip() { return chip_; }
+  [[nodiscard]] Window& Ui() { return window_; }
+
+  Flag InterfaceOpen = kFalse;
+  Flag PortSetupValid = kFalse;
+  FtHandle DeviceHandle = 0;
+
+  // The text handed to FT_OpenEx by the last Open.
+  [[nodiscard]] const std::string& LastOpenedDescription() const { return last_description_; }
+
+ private:
+  D2xx& chip_;
+  Window& window_;
+  std::string last_description_;
+};
+
+// The description part of a list entry: the text after its first " - ", or
+// the whole text when it has none (typed by the operator).
+std::string DescriptionOfEntry(const std::string& entry);
+
+}  // namespace tavrin::adapter

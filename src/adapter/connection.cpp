@@ -1,0 +1,91 @@
+#include <array>
+
+#include "adapter/adapter.h"
+#include "common/numbers.h"
+
+namespace tavrin::adapter {
+
+void Adapter::ShowBadResult(FtStatus status, std::string_view label) {
+  if (status == FT_OK) return;
+  std::string text = "Bad result: ";
+  text.append(label);
+  text.append(" returned 0x");
+  text.append(HexUpper(status));
+  window_.ShowMessage(text);
+}
+
+void Adapter::cmd_Find_Click() {
+  std::uint32_t count = 0;
+  FtStatus status = chip_.FT_ListDevices(&count, FT_LIST_NUMBER_ONLY);
+  if (status != FT_OK) {
+    ShowBadResult(status, "FT_GetNumDevices");
+    return;
+  }
+  if (count == 0) {
+    window_.ShowMessage("No FTDI Devices Detected.\r\nPlease connect one..");
+    return;
+  }
+  // One buffer for all queries, as large as the longest description the
+  // library returns; the description ends at its first zero character.
+  std::array<char, kDescriptionBufferSize> buffer{};
+  bool found = false;
+  FtStatus last = FT_OK;
+  for (std::uint32_t index = 0; index < count; ++index) {
+    last = chip_.FT_ListDevices(index, buffer.data(), buffer.size(), FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
+    std::string description(buffer.data(), buffer.size());
+    description.resize(description.find('\0') == std::string::npos ? buffer.size() : description.find('\0'));
+    if (description.find("FT232R") != std::string::npos || description.find("FT232B") != std::string::npos) {
+      found = true;
+      window_.AddInterfaceEntry(" " + std::to_string(index) + " - " + description);
+    }
+  }
+  if (found) {
+    window_.SelectInterfaceEntry(0);
+  } else {
+    ShowBadResult(last, "FT_ListDevices");
+  }
+}
+
+std::string DescriptionOfEntry(const std::string& entry) {
+  const std::size_t sep = entry.find(" - ");
+  if (sep == std::string::npos) return entry;
+  return entry.substr(sep + 3);
+}
+
+void Adapter::cmd_OpenInterface_Click() {
+  if (window_.InterfaceEntryCount() == 0) {
+    window_.ShowMessage("Find and choose interface first..");
+    return;
+  }
+  last_description_ = DescriptionOfEntry(window_.InterfaceText());
+  FtHandle handle = DeviceHandle;
+  const FtStatus status = chip_.FT_OpenEx(last_description_, FT_OPEN_BY_DESCRIPTION, &handle);
+  if (status != FT_OK) {
+    ShowBadResult(status, "FT_OpenEx");
+    return;
+  }
+  DeviceHandle = handle;
+  InterfaceOpen = kTrue;
+  window_.SetDevStateColour(kColourGreen);
+}
+
+void Adapter::cmd_CloseInterface_Click() {
+  if (InterfaceOpen == kTrue) {
+    const FtStatus status = chip_.FT_Close(DeviceHandle);
+    if (status != FT_OK) ShowBadResult(status, "FT_Close");
+  }
+  window_.SetDevStateColour(kColourRed);
+  InterfaceOpen = kFalse;
+  PortSetupValid = kFalse;
+}
+
+void Adapter::ShutdownInterface() {
+  if (InterfaceOpen != kTrue) return;
+  if (PortSetupValid == kTrue) {
+    cmd_CloseInterface_Click();
+  } else {
+    window_.ShowMessage(kMsgPortSetup);
+  }
+}
+
+}  // namespace tavrin::adapter

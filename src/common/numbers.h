@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavrin {
+
+// The numeric reading of a word: the decimal number at its start (sign,
+// digits, fraction, exponent with E or D), blanks and tabs skipped, 0 when the
+// word does not begin with a number. "&H" introduces a hexadecimal whole
+// number. The decimal point is "." whatever the locale.
+double ParseNumber(std::string_view word);
+
+// Rounds to the nearest integer, a half going to the even neighbour.
+double RoundHalfEven(double value);
+
+// RoundHalfEven, then the 32-bit integer; nothing when it does not fit.
+std::optional<std::int32_t> RoundToInt32(double value);
+
+// Value of one hexadecimal digit (either case), or -1.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+inline char HexDigitChar(unsigned value) { return "0123456789ABCDEF"[value & 0xFU]; }
+
+// Upper-case hexadecimal without leading zeros ("0" for zero).
+std::string HexUpper(std::uint32_t value);
+
+// A number written as a whole number when it is one, as the log shows it.
+std::string FormatWhole(double value);
+
+}  // namespace tavrin

@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/flags.h"
+#include "common/window.h"
+#include "jtag/engine.h"
+
+namespace tavrin::svf {
+
+// The longest scan the player shifts, in bits: a longer one is reported and
+// ends the run instead of allocating without bound.
+inline constexpr std::int32_t kMaxScanBits = 1 << 26;
+// The longest RUNTEST wait, in milliseconds.
+inline constexpr std::uint32_t kMaxWaitMs = 10U * 60U * 1000U;
+
+// The words of a statement: split at blanks only, empty pieces dropped.
+std::vector<std::string> StatementWords(std::string_view text);
+
+// Digit-by-digit AND of two hexadecimal texts aligned at their left ends;
+// missing or non-hexadecimal characters count as 0.
+std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t positions);
+
+// Carries out one SVF statement at a time.
+class Interpreter {
+ public:
+  Interpreter(jtag::Engine& engine, Window& window, RunFlags& flags, Clock& clock)
+      : engine_(engine), window_(window), flags_(flags), clock_(clock) {}
+
+  // Removes a final ";" from the caller's text, then interprets it.
+  void ExecuteSvfStatement(std::string& statement);
+  // SIR and SDR: walk, shift, report and verify.
+  void ExecuteScanStatement(const std::vector<std::string>& words);
+
+  std::string EndIrState = "IDLE";
+  std::string EndDrState = "IDLE";
+
+  std::int32_t max_scan_bits = kMaxScanBits;
+  std::uint32_t max_wait_ms = kMaxWaitMs;
+
+ private:
+  void BailOut(const std::string& line);
+  void HeaderTrailer(const std::vector<std::string>& words);
+  void RunTest(const std::vector<std::string>& words);
+
+  jtag::Engine& engine_;
+  Window& window_;
+  RunFlags& flags_;
+  Clock& clock_;
+};
+
+}  // namespace tavrin::svf

@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tavrin::svf {
+
+// Reads a text file line by line. A line ends at CR LF, at a single CR or at
+// a single LF; the line end is not part of the line. Closes the file when it
+// goes out of scope.
+class LineReader {
+ public:
+  LineReader() = default;
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader() { Close(); }
+
+  // Empty on success, else the reason in words.
+  std::string Open(const std::string& path);
+  void Close();
+  [[nodiscard]] bool IsOpen() const { return file_ != nullptr; }
+
+  // True when no line is left (also after a read error).
+  [[nodiscard]] bool AtEnd();
+  // The next line; false at the end of the file or on a read error.
+  bool ReadLine(std::string& line);
+  [[nodiscard]] bool Failed() const { return failed_; }
+  // A line longer than max_line ends the reading with TooLong() set.
+  [[nodiscard]] bool TooLong() const { return too_long_; }
+  std::size_t max_line = std::size_t{64} << 20;
+
+ private:
+  bool Fill();
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool failed_ = false;
+  bool too_long_ = false;
+};
+
+}  // namespace tavrin::svf
