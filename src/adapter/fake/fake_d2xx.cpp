@@ -21,6 +21,13 @@ FtStatus FakeD2xx::Result(std::string_view name, const std::function<std::string
   return status;
 }
 
+void FakeD2xx::ClearRecord() {
+  calls.clear();
+  written_bytes.clear();
+  writes.clear();
+  counts_.clear();
+}
+
 std::vector<std::string> FakeD2xx::CallNames() const {
   std::vector<std::string> names;
   names.reserve(calls.size());

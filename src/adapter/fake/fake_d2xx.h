@@ -43,6 +43,9 @@ class FakeD2xx final : public D2xx {
   // the status; n = 0 makes every call of it fail.
   void FailCall(const std::string& name, int nth, FtStatus status);
 
+  // Forgets every recorded call and byte, and restarts the call counts.
+  void ClearRecord();
+
   // Names of the recorded calls, in order.
   [[nodiscard]] std::vector<std::string> CallNames() const;
   [[nodiscard]] int CountCalls(const std::string& name) const;

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include "../support/rig.h"
+
+namespace tavrin::svf {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class RunDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rig.LoadOpenSetUp();
+    rig.LoopTdiToTdo();
+  }
+  RunOutcome Outcome() const { return rig.player.driver.LastOutcome(); }
+  // The log without the "Opening" line.
+  Lines Body(const Lines& lines) { return {lines.begin() + 1, lines.end()}; }
+
+  testing::Rig rig;
+};
+
+TEST_F(RunDriverTest, RunStartsWithAFreshLogAndResetsTheTap) {
+  rig.player.engine.CurrentTapState = jtag::DRPAUSE;
+  const std::string path = rig.SelectFile("TRST OFF;\r\n");
+  rig.window.single_step = 0;
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.LogLines(), (Lines{"Opening " + path, "> TRST OFF;", "No control over RST, ignoring "}));
+  EXPECT_EQ(rig.window.repaints, 1);
+  // One reset step of 11 bytes, and no second one.
+  ASSERT_EQ(rig.chip.writes.size(), 1U);
+  EXPECT_EQ(rig.chip.writes[0].size(), 11U);
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, AllThreeLineEndsEndLines) {
+  for (const char* eol : {"\r\n", "\n", "\r"}) {
+    const std::string nl = eol;
+    const auto lines = rig.Play("// c" + nl + "ENDIR IRPAUSE;" + nl + "ENDDR DRPAUSE;" + nl);
+    EXPECT_EQ(Body(lines), (Lines{"> // c", "> ENDIR IRPAUSE;", "Set IR end state to IRPAUSE", "> ENDDR DRPAUSE;",
+                                  "Set DR end state to DRPAUSE"}));
+    EXPECT_EQ(rig.window.progress_max, 3);
+    EXPECT_EQ(rig.window.progress_value, 3);
+    EXPECT_EQ(Outcome(), RunOutcome::Completed);
+  }
+}
+
+TEST_F(RunDriverTest, StatementsSpreadOverLinesJoinWithoutABlank) {
+  const auto lines = rig.Play("SDR 8 TDI\r\n(01);\r\n");
+  EXPECT_EQ(lines[1], "> SDR 8 TDI(01);");
+  // "TDI(01)" is one word and no keyword: the scan goes out with no TDI.
+  EXPECT_EQ(lines[3], "Sent: ");
+}
+
+TEST_F(RunDriverTest, CommentLinesInsideAStatementAreEchoedAndLeftOut) {
+  const auto lines = rig.Play("SDR 8\r\n// inside\r\n TDI (A5);\r\n\r\nTRST ON;\r\n");
+  EXPECT_EQ(Body(lines), (Lines{"> // inside", "> SDR 8 TDI (A5);", "lNumBytes= 24", "Sent: A5", "Got: A5",
+                                "> TRST ON;", "No control over RST, ignoring "}));
+  EXPECT_EQ(rig.window.progress_max, 5);
+}
+
+TEST_F(RunDriverTest, SemicolonFollowedByBlanksDoesNotEndTheStatement) {
+  const auto lines = rig.Play("TRST OFF; \r\nFREQUENCY 1E6 HZ;\r\nSIR 8 TDI (01); SDR 8 TDI (00);\r\n");
+  EXPECT_EQ(lines[1], "> TRST OFF; FREQUENCY 1E6 HZ;");
+  EXPECT_EQ(lines[3], "> SIR 8 TDI (01); SDR 8 TDI (00);");
+}
+
+TEST_F(RunDriverTest, IndentedCommentsAndBangLinesAreNotCommentsForTheDriver) {
+  auto lines = rig.Play("  // indented\r\nSIR 8 TDI (01);\r\nTRST OFF;\r\n");
+  EXPECT_EQ(Body(lines), (Lines{">   // indentedSIR 8 TDI (01);", "> TRST OFF;", "No control over RST, ignoring "}));
+  lines = rig.Play("! vendor comment\r\nTRST OFF;\r\n");
+  EXPECT_EQ(Body(lines), (Lines{"> ! vendor commentTRST OFF;", "Hmm.  I don't know how to do a !",
+                                "Sorry, I've got to bail out.. "}));
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+}
+
+TEST_F(RunDriverTest, FinalStatementWithoutLineEndIsExecuted) {
+  const auto lines = rig.Play("TRST OFF;\r\nENDDR DRPAUSE;");
+  EXPECT_EQ(lines.back(), "Set DR end state to DRPAUSE");
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+  EXPECT_EQ(rig.window.progress_value, rig.window.progress_max);
+}
+
+TEST_F(RunDriverTest, UnterminatedFragmentAtTheEndIsReportedAndFails) {
+  const auto lines = rig.Play("TRST OFF;\r\nSDR 8 TDI (01)\r\n");
+  EXPECT_EQ(lines.back(), "Uh Oh, the file ends inside a statement that has no ';': SDR 8 TDI (01)");
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
+  // Blanks alone at the end are nothing to report.
+  rig.Play("TRST OFF;\r\n   \t\r\n");
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, BailOutEndsTheRunBeforeTheNextStatement) {
+  const auto lines = rig.Play("SDR 8 TDI (01) TDO (02) MASK (FF);\r\nTRST OFF;\r\nTRST OFF;\r\n");
+  EXPECT_EQ(lines.back(), "Masked Expectation: 02, Masked Result: 01 Fail!  Bailing out...");
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_EQ(rig.window.progress_value, 1) << "the bar stays where the run stopped";
+}
+
+TEST_F(RunDriverTest, EmptyFileCompletesWithAnEmptyRange) {
+  const auto lines = rig.Play("");
+  EXPECT_EQ(lines.size(), 1U);
+  EXPECT_EQ(rig.window.progress_max, 0);
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+// --- Refusals ---
+
+TEST_F(RunDriverTest, RefusalsShowTheirMessageAndTouchNothing) {
+  const std::string before = rig.window.log;
+  rig.window.selected_file = "";
+  rig.player.cmd_Process_Click();
+  rig.window.selected_file = "svf";
+  rig.player.cmd_Process_Click();
+  rig.window.selected_file = "board.xsvf";
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages,
+            (Lines{"Please choose a file first", "Error - expecting a .SVF file", "Error - expecting a .SVF file"}));
+  EXPECT_EQ(rig.window.log, before);
+  EXPECT_EQ(Outcome(), RunOutcome::Refused);
+  EXPECT_TRUE(rig.chip.calls.empty());
+}
+
+TEST_F(RunDriverTest, UpperCaseExtensionIsAccepted) {
+  rig.SelectFile("TRST OFF;\r\n", "BOARD.SVF");
+  rig.window.single_step = 0;
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, OpenButNotSetUpShowsOnlyThePortSetupMessage) {
+  rig.player.cmb_TDI_Change();
+  rig.SelectFile("TRST OFF;\r\n");
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages, (Lines{"Port Setup missing or outdated.  Re-run bitbang setup"}));
+  EXPECT_TRUE(rig.chip.calls.empty());
+}
+
+TEST_F(RunDriverTest, NoAdapterAtAllShowsTheFourMessagesInOrder) {
+  testing::Rig bare;
+  bare.chip.descriptions.clear();
+  bare.player.Form_Load();
+  bare.window.messages.clear();
+  bare.SelectFile("TRST OFF;\r\n");
+  bare.player.cmd_Process_Click();
+  EXPECT_EQ(bare.window.messages,
+            (Lines{"No FTDI Devices Detected.\r\nPlease connect one..", "Find and choose interface first..",
+                   "Please open an interface first..", "Port Setup missing or outdated.  Re-run bitbang setup"}));
+}
+
+TEST_F(RunDriverTest, AutomaticSetUpOpensAndSetsUpWhenNothingIsOpen) {
+  testing::Rig fresh;
+  fresh.player.Form_Load();
+  fresh.Play("TRST OFF;\r\n");
+  EXPECT_EQ(fresh.player.adapter.PortSetupValid, kTrue);
+  EXPECT_EQ(fresh.player.driver.LastOutcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, UnreadableFilesAreReportedAndTheRunEnds) {
+  rig.window.selected_file = "missing.svf";
+  rig.window.file_path = "/nonexistent/missing.svf";
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages.back(), "Cannot open /nonexistent/missing.svf: No such file or directory");
+  EXPECT_EQ(Outcome(), RunOutcome::FileError);
+  rig.window.file_path = ::testing::TempDir();
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages.back(), "Cannot open " + ::testing::TempDir() + ": it is a folder");
+}
+
+TEST_F(RunDriverTest, OverlongLineIsAFileErrorNotAnAllocation) {
+  rig.SelectFile("SDR 8 TDI (" + std::string(5000, '0') + ");\r\n");
+  rig.window.single_step = 0;
+  rig.player.driver.max_statement = 1000;
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_EQ(rig.window.LogLines().back(), "Uh Oh, the statement at line 1 is longer than I can handle.  Bailing Out");
+}
+
+// --- Single step, Step and Break ---
+
+TEST_F(RunDriverTest, SingleStepHoldsEachEchoedStatementUntilStep) {
+  rig.SelectFile("ENDIR IRPAUSE;\r\nENDDR DRPAUSE;\r\n");
+  rig.window.single_step = 1;
+  std::vector<std::string> seen_while_waiting;
+  rig.window.on_events = [&] {
+    seen_while_waiting.push_back(rig.window.LogLines().back());
+    rig.player.cmd_step_Click();
+  };
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(seen_while_waiting, (Lines{"> ENDIR IRPAUSE;", "> ENDDR DRPAUSE;"}));
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, BreakDuringTheWaitEndsTheRunWithoutExecuting) {
+  rig.SelectFile("ENDIR IRPAUSE;\r\nENDDR DRPAUSE;\r\n");
+  rig.window.single_step = 1;
+  int waits = 0;
+  rig.window.on_events = [&] {
+    if (++waits == 1) rig.player.cmd_step_Click();
+    else rig.player.cmd_breakstep_Click();
+  };
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.LogLines().back(), "> ENDDR DRPAUSE;");
+  EXPECT_EQ(rig.player.interpreter.EndDrState, "IDLE");
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+}
+
+TEST_F(RunDriverTest, BreakDuringAScanFinishesTheStatementThenStops) {
+  rig.SelectFile("SDR 64 TDI (0123456789ABCDEF) TDO (0123456789ABCDEF) MASK (FFFFFFFFFFFFFFFF);\r\nTRST OFF;\r\n");
+  rig.window.single_step = 0;
+  rig.window.on_events = [&] { rig.player.cmd_breakstep_Click(); };
+  rig.player.cmd_Process_Click();
+  const auto lines = rig.window.LogLines();
+  EXPECT_EQ(lines.back(),
+            "Masked Expectation: 0123456789ABCDEF, Masked Result: 0123456789ABCDEF Pass!");
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+}
+
+TEST_F(RunDriverTest, BreakOutsideARunWaitsForTheNextRunToClearIt) {
+  rig.player.cmd_breakstep_Click();
+  EXPECT_EQ(rig.player.flags.StopRequested, kTrue);
+  rig.player.cmd_step_Click();
+  EXPECT_EQ(rig.player.flags.AwaitingStep, kFalse);
+  rig.Play("TRST OFF;\r\n");
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, SecondProcessClickDuringARunIsTurnedAway) {
+  rig.SelectFile("ENDIR IRPAUSE;\r\n");
+  rig.window.single_step = 1;
+  rig.window.on_events = [&] {
+    rig.player.cmd_Process_Click();
+    rig.player.cmd_step_Click();
+  };
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages, (Lines{"A file is being processed already.  Press Break to stop it."}));
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, ChipFailureMidRunShowsOneMessageAndEndsTheRun) {
+  rig.SelectFile("SDR 8 TDI (01);\r\nSDR 8 TDI (01);\r\nSDR 8 TDI (01);\r\n");
+  rig.window.single_step = 0;
+  rig.chip.FailCall("FT_Read", 1, adapter::FT_IO_ERROR);
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages, (Lines{"Bad result: FT_Read - get data returned 0x4"}));
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 1);
+}
+
+}  // namespace
+}  // namespace tavrin::svf
