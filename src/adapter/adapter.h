@@ -35,6 +35,9 @@ class Adapter {
   void cmd_Find_Click();
   void cmd_OpenInterface_Click();
   void cmd_CloseInterface_Click();
+  // Opens the adapter with this serial number, as Open does by description:
+  // for hosts with several adapters of the same description.
+  void OpenBySerialNumber(const std::string& serial);
   void ShowBadResult(FtStatus status, std::string_view label);
   void ShutdownInterface();
 
@@ -62,6 +65,7 @@ class Adapter {
   [[nodiscard]] const std::string& LastOpenedDescription() const { return last_description_; }
 
  private:
+  void Open(const std::string& what, std::uint32_t flags);
   D2xx& chip_;
   Window& window_;
   std::string last_description_;

@@ -57,9 +57,15 @@ void Adapter::cmd_OpenInterface_Click() {
     window_.ShowMessage("Find and choose interface first..");
     return;
   }
-  last_description_ = DescriptionOfEntry(window_.InterfaceText());
+  Open(DescriptionOfEntry(window_.InterfaceText()), FT_OPEN_BY_DESCRIPTION);
+}
+
+void Adapter::OpenBySerialNumber(const std::string& serial) { Open(serial, FT_OPEN_BY_SERIAL_NUMBER); }
+
+void Adapter::Open(const std::string& what, std::uint32_t flags) {
+  last_description_ = what;
   FtHandle handle = DeviceHandle;
-  const FtStatus status = chip_.FT_OpenEx(last_description_, FT_OPEN_BY_DESCRIPTION, &handle);
+  const FtStatus status = chip_.FT_OpenEx(what, flags, &handle);
   if (status != FT_OK) {
     ShowBadResult(status, "FT_OpenEx");
     return;

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -75,13 +76,16 @@ class FakeD2xx final : public D2xx {
   FtHandle open_handle = 0;
 
  private:
-  FtStatus Result(std::string_view name, const std::function<std::string()>& args);
+  FtStatus Result(int op, const std::function<std::string()>& args);
   bool HandleOk(FtHandle h) const { return open && h == open_handle; }
 
   std::map<std::string, std::pair<int, FtStatus>> failures_;
-  std::map<std::string_view, int, std::less<>> counts_;
-  std::deque<std::uint8_t> rx_;     // answers that have arrived
-  std::deque<std::uint8_t> pending_;  // answers still on their way
+  std::array<int, 13> counts_{};
+  // Answers not yet read, from head_ on; the first visible_ of them have
+  // arrived, the rest are on their way.
+  std::vector<std::uint8_t> answers_;
+  std::size_t head_ = 0;
+  std::size_t visible_ = 0;
 };
 
 }  // namespace tavrin::adapter

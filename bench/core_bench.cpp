@@ -1,0 +1,91 @@
+// Playing speed through the fake chip that answers at once: the cost of the
+// player itself, with its log.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "adapter/fake/fake_d2xx.h"
+#include "common/clock.h"
+#include "common/memory_window.h"
+#include "player/player.h"
+
+namespace {
+
+std::string WriteFile(const std::string& name, const std::string& text) {
+  const std::string path = "/tmp/tavrin-bench-" + std::to_string(::getpid()) + "-" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string LargeScanFile(int bits) {
+  const std::string hex(static_cast<std::size_t>((bits + 3) / 4), 'A');
+  return "SDR " + std::to_string(bits) + " TDI (" + hex + ") TDO (" + hex + ") MASK (" +
+         std::string(hex.size(), 'F') + ");\r\n";
+}
+
+std::string ManyStatementsFile(int count) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(count) * 64);
+  for (int i = 0; i < count; ++i) text += "SDR 32 TDI (12345678) TDO (12345678) MASK (FFFFFFFF);\r\n";
+  return text;
+}
+
+// Plays a file once and checks it passed.
+void Play(benchmark::State& state, const std::string& path) {
+  for (auto _ : state) {
+    tavrin::MemoryWindow window;
+    tavrin::adapter::FakeD2xx chip;
+    chip.record_calls = false;
+    chip.record_bytes = false;
+    // TDO follows TDI: every check passes.
+    chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
+    tavrin::FakeClock clock;
+    tavrin::player::Player player(window, chip, clock);
+    player.Form_Load();
+    window.single_step = 0;
+    window.selected_file = "bench.svf";
+    window.file_path = path;
+    player.cmd_Process_Click();
+    if (player.driver.LastOutcome() != tavrin::svf::RunOutcome::Completed) {
+      state.SkipWithError("the run did not complete");
+      return;
+    }
+    benchmark::DoNotOptimize(window.log.data());
+    state.counters["log_bytes"] = static_cast<double>(window.log.size());
+    state.counters["statements"] = static_cast<double>(player.driver.StatementsExecuted());
+  }
+}
+
+void BM_Sdr1MBits(benchmark::State& state) {
+  static const std::string path = WriteFile("large.svf", LargeScanFile(1000000));
+  Play(state, path);
+  state.counters["bits_per_s"] = benchmark::Counter(1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_Sdr32Statements(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::string path = WriteFile("many" + std::to_string(n) + ".svf", ManyStatementsFile(n));
+  Play(state, path);
+  state.counters["statements_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The log alone: appending stays proportional to what is appended.
+void BM_LogAppend(benchmark::State& state) {
+  const auto lines = state.range(0);
+  for (auto _ : state) {
+    tavrin::MemoryWindow window;
+    for (int64_t i = 0; i < lines; ++i) window.AppendLog("Masked Expectation: 12345678, Masked Result: 12345678");
+    benchmark::DoNotOptimize(window.log.data());
+  }
+  state.SetItemsProcessed(state.iterations() * lines);
+}
+
+BENCHMARK(BM_Sdr1MBits)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sdr32Statements)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LogAppend)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

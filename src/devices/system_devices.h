@@ -1,0 +1,28 @@
+#pragma once
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "adapter/d2xx.h"
+
+namespace tavrin::devices {
+
+struct Options {
+  std::string board_file;  // board description for the virtual board; empty: the built-in board
+  std::string vcd_file;    // waveform of the virtual board's pins; empty: none
+  std::string trace_file;  // one line per chip call; empty: none
+  bool real_adapters = true;  // list real adapters (when built with libftdi1)
+};
+
+// The chips this computer offers: real FT232R/FT232B adapters first, the
+// virtual board last, optionally traced.
+class SystemDevices {
+ public:
+  virtual ~SystemDevices() = default;
+  // Nothing, with the reason in *error, when a file named in the options
+  // cannot be used.
+  static std::unique_ptr<SystemDevices> Create(const Options& options, std::string* error);
+  virtual adapter::D2xx& Chip() = 0;
+};
+
+}  // namespace tavrin::devices
