@@ -14,12 +14,17 @@ void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
 }
 
 void Engine::MoveToState(const std::string& name) {
+  // Without an adapter, or with pins or rate changed since the set-up,
+  // nothing is clocked; a run in progress ends here instead of showing this
+  // for every statement that follows and reporting success.
   if (adapter_.InterfaceOpen != kTrue) {
     window_.ShowMessage(adapter::kMsgOpenFirst);
+    flags_.StopRequested = kTrue;
     return;
   }
   if (adapter_.PortSetupValid != kTrue) {
     window_.ShowMessage(adapter::kMsgPortSetup);
+    flags_.StopRequested = kTrue;
     return;
   }
   const auto target = TapStateFromName(name);

@@ -89,7 +89,8 @@ TEST_F(EngineTest, RefusesWithoutAdapterOrSetUpBeforeLookingAtTheName) {
   rig.player.adapter.InterfaceOpen = kFalse;
   engine.MoveToState("NOSUCH");
   EXPECT_EQ(rig.window.messages.back(), "Please open an interface first..");
-  EXPECT_EQ(rig.player.flags.StopRequested, kFalse);
+  // A run does not go on without its adapter.
+  EXPECT_EQ(rig.player.flags.StopRequested, kTrue);
   EXPECT_TRUE(chip.calls.empty());
 }
 
