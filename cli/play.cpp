@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>

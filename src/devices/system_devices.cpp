@@ -1,0 +1,98 @@
+#include "devices/system_devices.h"
+
+#include <ctime>
+#include <fstream>
+#include <vector>
+
+#include "adapter/device_list.h"
+#include "adapter/recording_d2xx.h"
+#include "adapter/virtual/virtual_d2xx.h"
+#ifdef TAVRIN_HAVE_FTDI
+#include "adapter/ftdi/ftdi_api.h"
+#include "adapter/ftdi/ftdi_d2xx.h"
+#endif
+
+namespace tavrin::devices {
+
+namespace {
+
+std::string LocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char buf[64];
+  return std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) != 0 ? buf : "";
+}
+
+class Devices final : public SystemDevices {
+ public:
+  bool Build(const Options& options, std::string* error) {
+    adapter::virt::BoardSpec board = adapter::virt::DefaultBoard();
+    if (!options.board_file.empty()) {
+      auto loaded = adapter::virt::LoadBoardFile(options.board_file);
+      if (!loaded.board) {
+        *error = loaded.error;
+        return false;
+      }
+      board = std::move(*loaded.board);
+    }
+    virtual_ = std::make_unique<adapter::virt::VirtualD2xx>(std::move(board));
+    if (!options.vcd_file.empty()) {
+      vcd_.open(options.vcd_file, std::ios::binary | std::ios::trunc);
+      if (!vcd_) {
+        *error = "cannot write the waveform file " + options.vcd_file;
+        return false;
+      }
+      adapter::virt::VcdOptions vcd_options;
+      vcd_options.date = LocalTime();
+      virtual_->StartVcd(vcd_, vcd_options);
+    }
+    std::vector<adapter::D2xx*> backends;
+#ifdef TAVRIN_HAVE_FTDI
+    if (options.real_adapters) {
+      ftdi_ = std::make_unique<adapter::FtdiD2xx>(adapter::ftdi::LibFtdiApi());
+      backends.push_back(ftdi_.get());
+    }
+#endif
+    backends.push_back(virtual_.get());
+    list_ = std::make_unique<adapter::DeviceList>(std::move(backends));
+    chip_ = list_.get();
+    if (!options.trace_file.empty()) {
+      trace_.open(options.trace_file, std::ios::binary | std::ios::trunc);
+      if (!trace_) {
+        *error = "cannot write the trace file " + options.trace_file;
+        return false;
+      }
+      recording_ = std::make_unique<adapter::RecordingD2xx>(*list_, trace_);
+      chip_ = recording_.get();
+    }
+    return true;
+  }
+
+  ~Devices() override {
+    if (virtual_) virtual_->StopVcd();
+  }
+
+  adapter::D2xx& Chip() override { return *chip_; }
+
+ private:
+  std::ofstream vcd_;
+  std::ofstream trace_;
+  std::unique_ptr<adapter::virt::VirtualD2xx> virtual_;
+#ifdef TAVRIN_HAVE_FTDI
+  std::unique_ptr<adapter::D2xx> ftdi_;
+#endif
+  std::unique_ptr<adapter::DeviceList> list_;
+  std::unique_ptr<adapter::RecordingD2xx> recording_;
+  adapter::D2xx* chip_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<SystemDevices> SystemDevices::Create(const Options& options, std::string* error) {
+  auto devices = std::make_unique<Devices>();
+  if (!devices->Build(options, error)) return nullptr;
+  return devices;
+}
+
+}  // namespace tavrin::devices
