@@ -1,0 +1,87 @@
+#pragma once
+// The few libftdi1 operations the real-adapter backend uses, behind an
+// interface, so that the backend's D2XX meaning (queue emulation, status
+// codes, rates) can be tested without a chip. LibFtdiApi() is the real thing;
+// FakeFtdiApi (fake_ftdi_api.h) is the scriptable one.
+//
+// Return codes are libftdi's own: 0 or a count for success, a negative code
+// for failure, with the text of the failure in ErrorString().
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrin::adapter::ftdi {
+
+// The chip families this backend tells apart (libftdi's ftdi_context::type).
+enum class ChipType {
+  kAm,     // FT8U232AM: no bit-bang at all
+  kBm,     // FT232BM/FT245BM: asynchronous bit-bang only
+  kR,      // FT232R/FT245R: asynchronous and synchronous bit-bang
+  kOther,  // anything else answering to 0403:6001
+};
+
+// One chip found on the bus.
+struct UsbDeviceInfo {
+  // Where the chip sits (bus and address); stays the same while it is
+  // plugged in, and opens exactly this chip.
+  std::uint32_t location = 0;
+  // 0 when the product description could be read, else the libftdi code
+  // (-4: the device could not be opened, usually a permission problem).
+  int strings_status = 0;
+  std::string strings_error;  // libftdi's text when strings_status != 0
+  std::string description;    // USB product string
+  std::string serial;         // USB serial string; empty when the chip has none
+};
+
+// Codes of this interface beside libftdi's: no chip at the location any
+// more (Open); libusb could not be initialised (ListDevices, Open).
+inline constexpr int kNoSuchDevice = -1000;
+inline constexpr int kNoUsb = -1001;
+
+// An open chip. Destroying it releases the USB device (without leaving
+// bit-bang mode: the backend does that first).
+class FtdiPort {
+ public:
+  virtual ~FtdiPort() = default;
+  [[nodiscard]] virtual ChipType Type() const = 0;
+  virtual int SetBitmode(std::uint8_t mask, std::uint8_t mode) = 0;  // ftdi_set_bitmode
+  // The baud generator set for this UART rate, as libftdi computes it
+  // outside bit-bang mode: no factor of 4 whatever the mode.
+  virtual int SetUartBaudrate(int rate) = 0;
+  // The raw divisor register (request SIO_SET_BAUDRATE with value and index).
+  virtual int SetBaudDivisor(std::uint16_t value, std::uint16_t index) = 0;
+  virtual int SetLatencyTimer(std::uint8_t ms) = 0;
+  virtual int SetReadChunksize(unsigned size) = 0;
+  virtual int SetWriteChunksize(unsigned size) = 0;
+  // ftdi_read_data: up to size bytes, whatever the chip has sent; 0 when
+  // nothing came within the latency time. Never blocks for the full size.
+  virtual int ReadData(std::uint8_t* buffer, int size) = 0;
+  // ftdi_write_data: the count accepted.
+  virtual int WriteData(const std::uint8_t* data, int size) = 0;
+  virtual int ReadPins(std::uint8_t* pins) = 0;  // ftdi_read_pins
+  virtual int FlushRx() = 0;                     // ftdi_tciflush: chip to host
+  virtual int FlushTx() = 0;                     // ftdi_tcoflush: host to chip
+  // ftdi_usb_close: releases the device (and lets the kernel serial driver
+  // take it again). Nothing else may be called afterwards.
+  virtual int Close() = 0;
+  [[nodiscard]] virtual std::string ErrorString() const = 0;
+};
+
+class FtdiApi {
+ public:
+  virtual ~FtdiApi() = default;
+  // Every chip with vendor 0x0403 and product 0x6001 (FT232R, FT232BM,
+  // FT245R, FT8U232AM), in bus order; a negative code when the bus cannot be
+  // scanned.
+  virtual int ListDevices(std::vector<UsbDeviceInfo>* devices) = 0;
+  // Opens the chip at the location (the kernel serial driver is detached
+  // from it for the time it is open).
+  virtual int Open(std::uint32_t location, std::unique_ptr<FtdiPort>* port) = 0;
+  [[nodiscard]] virtual std::string ErrorString() const = 0;
+};
+
+// The implementation on libftdi1.
+std::unique_ptr<FtdiApi> LibFtdiApi();
+
+}  // namespace tavrin::adapter::ftdi

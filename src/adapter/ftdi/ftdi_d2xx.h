@@ -1,0 +1,94 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter/d2xx.h"
+#include "adapter/ftdi/ftdi_api.h"
+
+namespace tavrin::adapter {
+
+// Real FT232R and FT232B adapters (USB 0403:6001) through libftdi1, with the
+// vendor library's meaning and status codes.
+//
+//   FtdiD2xx chip(ftdi::LibFtdiApi());
+//
+// Listing: the count form scans the bus; the by-index forms answer from
+// that scan (scanning first when there has been none), so the indices of one
+// Find stay the same. Descriptions and serials are cut to 64 characters.
+// Open by description or serial scans again and opens the first matching
+// chip that this backend does not hold open already, going on to the next
+// match when one cannot be opened (busy, no permission).
+//
+// libftdi has no receive queue of its own: this backend keeps one per open
+// chip, filled by reads of whatever the chip has sent, and FT_GetQueueStatus
+// reports its length. In synchronous bit-bang mode every byte written owes
+// exactly one answer, so reads ask for just the answers still owed.
+class FtdiD2xx final : public D2xx {
+ public:
+  explicit FtdiD2xx(std::unique_ptr<ftdi::FtdiApi> api);
+  FtdiD2xx(const FtdiD2xx&) = delete;
+  FtdiD2xx& operator=(const FtdiD2xx&) = delete;
+  ~FtdiD2xx() override;  // closes what is still open
+
+  FtStatus FT_ListDevices(std::uint32_t* count, std::uint32_t flags) override;
+  FtStatus FT_ListDevices(std::uint32_t index, char* buffer, std::size_t buffer_size,
+                          std::uint32_t flags) override;
+  FtStatus FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHandle* handle) override;
+  FtStatus FT_Close(FtHandle handle) override;
+  FtStatus FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) override;
+  FtStatus FT_SetUSBParameters(FtHandle handle, std::uint32_t in_transfer_size,
+                               std::uint32_t out_transfer_size) override;
+  FtStatus FT_SetLatencyTimer(FtHandle handle, std::uint8_t ms) override;
+  FtStatus FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;
+  FtStatus FT_SetBaudRate(FtHandle handle, std::uint32_t rate) override;
+  FtStatus FT_SetDivisor(FtHandle handle, std::uint16_t divisor) override;
+  FtStatus FT_Write(FtHandle handle, const std::uint8_t* data, std::uint32_t size,
+                    std::uint32_t* written) override;
+  FtStatus FT_Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override;
+  FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) override;
+  FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) override;
+
+  // libftdi's text of the last failure (with a hint for the usual causes of
+  // a failed open), or this backend's own for failures libftdi never saw.
+  [[nodiscard]] std::string LastErrorText() const override { return last_error_; }
+
+  // The most answer bytes kept for one chip; beyond it no more are read, and
+  // in synchronous mode the chip waits.
+  static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
+  // Writes in synchronous mode go out in pieces of this size, and the
+  // answers are collected between pieces: the chip stops clocking when its
+  // 256-byte transmit buffer is full, and would then refuse the rest.
+  static constexpr std::uint32_t kSyncWritePiece = 128;
+
+ private:
+  struct Port {
+    std::unique_ptr<ftdi::FtdiPort> usb;
+    std::uint32_t location = 0;
+    std::uint8_t mode = FT_BITMODE_RESET;
+    std::deque<std::uint8_t> queue;   // answers read from the chip, not yet handed out
+    std::uint64_t owed = 0;           // synchronous mode: answers written for, not yet read
+    std::uint32_t read_size = 4096;   // the USB IN transfer size
+    std::vector<std::uint8_t> scratch;
+  };
+
+  Port* Find(FtHandle handle);
+  FtStatus Scan();
+  // One read of what the chip has sent, up to want bytes, into the queue.
+  FtStatus Poll(Port& port, std::uint64_t want);
+  // Leaves bit-bang mode and releases the chip; the port is gone afterwards.
+  FtStatus Release(std::map<FtHandle, Port>::iterator it);
+  FtStatus Fail(FtStatus status, std::string text);
+
+  std::unique_ptr<ftdi::FtdiApi> api_;
+  std::vector<ftdi::UsbDeviceInfo> devices_;
+  bool scanned_ = false;
+  std::map<FtHandle, Port> ports_;
+  FtHandle next_handle_ = 1;
+  std::string last_error_;
+};
+
+}  // namespace tavrin::adapter

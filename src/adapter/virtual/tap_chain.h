@@ -1,0 +1,127 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "adapter/virtual/board_spec.h"
+
+namespace tavrin::adapter::virt {
+
+// The sixteen controller states of IEEE 1149.1.
+enum class TapState : std::uint8_t {
+  TestLogicReset,
+  RunTestIdle,
+  SelectDrScan,
+  CaptureDr,
+  ShiftDr,
+  Exit1Dr,
+  PauseDr,
+  Exit2Dr,
+  UpdateDr,
+  SelectIrScan,
+  CaptureIr,
+  ShiftIr,
+  Exit1Ir,
+  PauseIr,
+  Exit2Ir,
+  UpdateIr,
+};
+
+// The state after a rising TCK edge with this TMS level.
+TapState NextTapState(TapState state, bool tms);
+// "Test-Logic-Reset", "Shift-DR", ...
+const char* TapStateName(TapState state);
+
+// One device's test access port: controller, instruction register, BYPASS,
+// IDCODE and the further data registers of its description.
+class TapDevice {
+ public:
+  explicit TapDevice(const DeviceSpec& spec);
+
+  // TCK rises: samples TMS and TDI (Capture, Shift, state change).
+  void Rise(bool tms, bool tdi);
+  // TCK falls: Update, Test-Logic-Reset, and TDO takes its new level.
+  void Fall();
+  // The level this device puts on its TDO: the register's bit 0 in Shift-IR
+  // and Shift-DR (as set at the last falling edge), else high (not driven).
+  [[nodiscard]] bool Tdo() const { return tdo_; }
+  // Power-on: Test-Logic-Reset, reset instruction, registers as described.
+  void PowerOn();
+
+  [[nodiscard]] const std::string& Name() const { return spec_.name; }
+  [[nodiscard]] TapState State() const { return state_; }
+  [[nodiscard]] std::uint64_t Instruction() const { return instruction_; }
+  // The name of the current instruction ("BYPASS" for an unknown opcode).
+  [[nodiscard]] std::string InstructionName() const;
+  // The data register the current instruction selects: "BYPASS", "IDCODE" or a register's name.
+  [[nodiscard]] std::string SelectedRegister() const;
+  // The stored contents of a described register; nothing for an unknown name.
+  [[nodiscard]] std::optional<Bits> RegisterValue(std::string_view name) const;
+  // Changes a described register's contents (the length must match).
+  bool SetRegisterValue(std::string_view name, const Bits& value);
+  [[nodiscard]] const DeviceSpec& Spec() const { return spec_; }
+
+ private:
+  void SelectFor(std::uint64_t opcode);
+  void CaptureDr();
+  void UpdateDr();
+  [[nodiscard]] bool ShiftBit(std::size_t i) const { return (shift_[i >> 6] >> (i & 63U)) & 1U; }
+  void SetShiftBit(std::size_t i, bool v) {
+    const std::uint64_t m = std::uint64_t{1} << (i & 63U);
+    shift_[i >> 6] = v ? (shift_[i >> 6] | m) : (shift_[i >> 6] & ~m);
+  }
+
+  DeviceSpec spec_;
+  std::uint64_t ir_mask_ = 0;
+  TapState state_ = TapState::TestLogicReset;
+  std::uint64_t ir_shift_ = 0;
+  std::uint64_t instruction_ = 0;
+  std::uint64_t reset_instruction_ = 0;
+  int selected_ = kBypass;  // kBypass, kIdcode or a register index
+  std::vector<Bits> values_;  // stored contents of the described registers
+  // The data shift register, a ring of shift_length_ bits whose bit 0 (next
+  // out on TDO) sits at shift_head_: one shift costs the same for any length.
+  std::vector<std::uint64_t> shift_;
+  std::size_t shift_length_ = 1;
+  std::size_t shift_head_ = 0;
+  bool tdo_ = true;
+};
+
+// The devices of a board, from the TDI pin to the TDO pin: each device's TDO
+// feeds the next device's TDI, TCK and TMS are shared.
+class TapChain {
+ public:
+  explicit TapChain(const BoardSpec& board);
+
+  void Rise(bool tms, bool tdi) {
+    ++rising_edges_;
+    bool in = tdi;
+    for (auto& d : devices_) {
+      const bool out = d.Tdo();  // the level before this edge, which the next device samples
+      d.Rise(tms, in);
+      in = out;
+    }
+  }
+  void Fall() {
+    ++falling_edges_;
+    for (auto& d : devices_) d.Fall();
+  }
+  // The level at the chain's end (high when the last device does not drive it).
+  [[nodiscard]] bool Tdo() const { return devices_.empty() || devices_.back().Tdo(); }
+  void PowerOn();
+
+  [[nodiscard]] std::size_t Size() const { return devices_.size(); }
+  [[nodiscard]] TapDevice& Device(std::size_t i) { return devices_.at(i); }
+  [[nodiscard]] const TapDevice& Device(std::size_t i) const { return devices_.at(i); }
+  [[nodiscard]] std::uint64_t RisingEdges() const { return rising_edges_; }
+  [[nodiscard]] std::uint64_t FallingEdges() const { return falling_edges_; }
+
+ private:
+  std::vector<TapDevice> devices_;
+  std::uint64_t rising_edges_ = 0;
+  std::uint64_t falling_edges_ = 0;
+};
+
+}  // namespace tavrin::adapter::virt
