@@ -1,0 +1,405 @@
+#include "ui/main_window.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFont>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "ui/file_chooser.h"
+#include "ui/indicator.h"
+#include "ui/log_pane.h"
+
+namespace tavrin::ui {
+
+namespace {
+
+QString FromBytes(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToBytes(const QString& text) { return text.toStdString(); }
+
+template <typename W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QPushButton* Button(const char* name, const char* caption) {
+  return Named(new QPushButton(QString::fromLatin1(caption)), name);
+}
+
+QLabel* Label(const char* name, const char* caption) {
+  return Named(new QLabel(QString::fromLatin1(caption)), name);
+}
+
+QComboBox* EditableCombo(const char* name, const char* text) {
+  auto* box = Named(new QComboBox, name);
+  box->setEditable(true);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setCompleter(nullptr);
+  box->setEditText(QString::fromLatin1(text));
+  return box;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(adapter::D2xx& chip, Clock& clock, QWidget* parent)
+    : QWidget(parent), player_(*this, chip, clock) {
+  Build();
+  Bind();
+  wake_.setSingleShot(true);
+  since_events_.start();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::Build() {
+  setObjectName(QStringLiteral("Tavrin"));
+  setWindowTitle(QStringLiteral("Tavrin Player"));
+
+  // --- Left column: Manual Functions ---
+  auto* Label12 = Label("Label12", "Manual Functions");
+  QFont bold = Label12->font();
+  bold.setBold(true);
+  Label12->setFont(bold);
+  cmd_Find_ = Button("cmd_Find", "Find All FTDI Interfaces");
+  cmb_Interfaces_ = EditableCombo("cmb_Interfaces", "No Interfaces yet..");
+  cmd_OpenInterface_ = Button("cmd_OpenInterface", "Open Interface");
+  sh_DevState_ = Named(new IndicatorShape, "sh_DevState");
+  sh_DevState_->setFixedSize(28, 18);
+  cmd_CloseInterface_ = Button("cmd_CloseInterface", "Close Interface");
+  auto* Label3 = Label("Label3", "Baud Register");
+  txt_Baud_ = Named(new QLineEdit(QStringLiteral("150000")), "txt_Baud");
+  txt_Baud_->setMaximumWidth(90);
+  chk_MaxClk_ = Named(new QCheckBox(QStringLiteral("Max CLK")), "chk_MaxClk");
+  chk_MaxClk_->setChecked(true);
+  auto* Label1 = Label("Label1", "ISP Setup assuming SparkFun FT232RL");
+  auto* Label6 = Label("Label6", "TMS");
+  cmb_TMS_ = EditableCombo("cmb_TMS", "TMS");
+  auto* Label4 = Label("Label4", "TDO");
+  cmb_TDO_ = EditableCombo("cmb_TDO", "TDO");
+  auto* Label5 = Label("Label5", "TCK");
+  cmb_TCK_ = EditableCombo("cmb_TCK", "TCK");
+  auto* Label2 = Label("Label2", "TDI");
+  cmb_TDI_ = EditableCombo("cmb_TDI", "TDI");
+  cmd_FTSetup_ = Button("cmd_FTSetup", "Start BitBang Mode");
+  sh_ISPState_ = Named(new IndicatorShape, "sh_ISPState");
+  sh_ISPState_->setFixedSize(28, 18);
+
+  auto* left = new QVBoxLayout;
+  left->setSpacing(5);
+  left->addWidget(Label12);
+  left->addWidget(cmd_Find_);
+  left->addWidget(cmb_Interfaces_);
+  auto* row3 = new QHBoxLayout;
+  row3->addWidget(cmd_OpenInterface_, 1);
+  row3->addWidget(sh_DevState_);
+  row3->addWidget(cmd_CloseInterface_, 1);
+  left->addLayout(row3);
+  auto* row4 = new QHBoxLayout;
+  row4->addWidget(Label3);
+  row4->addWidget(txt_Baud_);
+  row4->addWidget(chk_MaxClk_);
+  left->addLayout(row4);
+  left->addWidget(Label1);
+  auto* pins = new QGridLayout;
+  pins->addWidget(Label6, 0, 0);
+  pins->addWidget(cmb_TMS_, 0, 1);
+  pins->addWidget(Label4, 0, 2);
+  pins->addWidget(cmb_TDO_, 0, 3);
+  pins->addWidget(Label5, 1, 0);
+  pins->addWidget(cmb_TCK_, 1, 1);
+  pins->addWidget(Label2, 1, 2);
+  pins->addWidget(cmb_TDI_, 1, 3);
+  pins->setColumnStretch(1, 1);
+  pins->setColumnStretch(3, 1);
+  left->addLayout(pins);
+  auto* row8 = new QHBoxLayout;
+  row8->addWidget(cmd_FTSetup_, 1);
+  row8->addStretch(0);
+  row8->addWidget(sh_ISPState_);
+  row8->addSpacing(12);
+  left->addLayout(row8);
+  left->addStretch(1);
+
+  auto* Line4 = Named(new QFrame, "Line4");
+  Line4->setFrameShape(QFrame::VLine);
+  Line4->setFrameShadow(QFrame::Sunken);
+
+  // --- File and run area ---
+  Drive1_ = Named(new DriveList, "Drive1");
+  Dir1_ = Named(new FolderList, "Dir1");
+  File1_ = Named(new FileList, "File1");
+  txt_filepath_ = Named(new QLineEdit(QStringLiteral("file")), "txt_filepath");
+  cmd_Process_ = Button("cmd_Process", "Process SVF File");
+  chk_SingleStep_ = Named(new QCheckBox(QStringLiteral("Single Step")), "chk_SingleStep");
+  chk_SingleStep_->setChecked(true);
+  cmd_step_ = Button("cmd_step", "Step");
+  cmd_breakstep_ = Button("cmd_breakstep", "Break");
+  chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_);
+
+  auto* lists = new QGridLayout;
+  lists->addWidget(Drive1_, 0, 0);
+  lists->addWidget(Dir1_, 1, 0);
+  lists->addWidget(File1_, 0, 1, 2, 1);
+  lists->setColumnStretch(0, 1);
+  lists->setColumnStretch(1, 1);
+  lists->setRowStretch(1, 1);
+  auto* path_row = new QHBoxLayout;
+  path_row->addWidget(txt_filepath_, 1);
+  path_row->addWidget(cmd_Process_);
+  auto* run_row = new QHBoxLayout;
+  run_row->addWidget(chk_SingleStep_);
+  run_row->addStretch(1);
+  run_row->addWidget(cmd_step_);
+  run_row->addWidget(cmd_breakstep_);
+  auto* right = new QVBoxLayout;
+  right->addLayout(lists, 1);
+  right->addLayout(path_row);
+  right->addLayout(run_row);
+
+  auto* top = new QHBoxLayout;
+  top->addLayout(left, 0);
+  top->addWidget(Line4);
+  top->addLayout(right, 1);
+
+  // --- Log and progress across the bottom ---
+  txt_log_ = Named(new LogPane, "txt_log");
+  pb1_ = Named(new QProgressBar, "pb1");
+  pb1_->setRange(0, 100);
+  pb1_->setValue(0);
+  pb1_->setTextVisible(false);
+  pb1_->setFixedHeight(16);
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(8, 8, 8, 8);
+  root->addLayout(top, 3);
+  root->addWidget(txt_log_, 2);
+  root->addWidget(pb1_);
+  resize(768, 488);
+
+  // Keyboard focus order; nothing else takes the focus.
+  QWidget* const order[] = {cmd_Find_,   cmb_Interfaces_, cmd_OpenInterface_, cmd_CloseInterface_, cmd_FTSetup_,
+                            txt_Baud_,   chk_MaxClk_,     cmb_TMS_,           cmb_TDO_,            cmb_TDI_,
+                            cmb_TCK_,    Drive1_,         Dir1_,              File1_,              txt_filepath_,
+                            txt_log_,    cmd_Process_,    chk_SingleStep_,    cmd_step_,           cmd_breakstep_};
+  for (QWidget* w : order) w->setFocusPolicy(Qt::StrongFocus);
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  cmd_Find_->setFocus();
+}
+
+void MainWindow::Bind() {
+  connect(cmd_Find_, &QPushButton::clicked, this, [this] { player_.cmd_Find_Click(); });
+  connect(cmd_OpenInterface_, &QPushButton::clicked, this, [this] { player_.cmd_OpenInterface_Click(); });
+  connect(cmd_CloseInterface_, &QPushButton::clicked, this, [this] { player_.cmd_CloseInterface_Click(); });
+  connect(cmd_FTSetup_, &QPushButton::clicked, this, [this] { player_.cmd_FTSetup_Click(); });
+  connect(cmd_Process_, &QPushButton::clicked, this, [this] { ProcessClicked(); });
+  connect(cmd_step_, &QPushButton::clicked, this, [this] { player_.cmd_step_Click(); });
+  connect(cmd_breakstep_, &QPushButton::clicked, this, [this] { player_.cmd_breakstep_Click(); });
+  connect(txt_Baud_, &QLineEdit::textChanged, this, [this] { player_.txt_Baud_Change(); });
+
+  // A pin box changes when another entry is chosen or its text is edited.
+  const std::pair<QComboBox*, void (player::Player::*)()> pin_boxes[] = {
+      {cmb_TCK_, &player::Player::cmb_TCK_Change},
+      {cmb_TMS_, &player::Player::cmb_TMS_Change},
+      {cmb_TDI_, &player::Player::cmb_TDI_Change},
+      {cmb_TDO_, &player::Player::cmb_TDO_Change},
+  };
+  for (const auto& [box, procedure] : pin_boxes) {
+    auto run = [this, proc = procedure] { (player_.*proc)(); };
+    connect(box, &QComboBox::currentIndexChanged, this, run);
+    connect(box, &QComboBox::editTextChanged, this, run);
+  }
+}
+
+void MainWindow::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  player_.Form_Load();
+}
+
+std::string MainWindow::LogText() const { return txt_log_->Text(); }
+
+void MainWindow::ProcessClicked() {
+  player_.cmd_Process_Click();
+  // Closed while the run was going on: the player has now shut the adapter
+  // down, and the window can go.
+  if (!player_.Running() && close_when_idle_ && player_.UnloadDone()) close();
+}
+
+void MainWindow::setVisible(bool visible) {
+  if (visible && !loaded_) Load();
+  QWidget::setVisible(visible);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!unloaded_) {
+    unloaded_ = true;
+    player_.Form_Unload();
+  }
+  if (player_.UnloadDone()) {
+    close_when_idle_ = false;
+    event->accept();
+    return;
+  }
+  // A run is active underneath: it stops at its next check, and the window
+  // closes once it has returned.
+  close_when_idle_ = true;
+  event->ignore();
+}
+
+// --- The Window seam ---
+
+QComboBox* MainWindow::PinBox(Signal signal) const {
+  switch (signal) {
+    case Signal::TCK:
+      return cmb_TCK_;
+    case Signal::TMS:
+      return cmb_TMS_;
+    case Signal::TDI:
+      return cmb_TDI_;
+    case Signal::TDO:
+      return cmb_TDO_;
+  }
+  return cmb_TCK_;
+}
+
+void MainWindow::AddPinEntry(Signal signal, const std::string& text) {
+  QComboBox* box = PinBox(signal);
+  const QSignalBlocker block(box);
+  // Adding to an empty list selects nothing: the box keeps showing its text.
+  const bool first = box->count() == 0;
+  const QString shown = box->currentText();
+  box->addItem(FromBytes(text));
+  if (first) {
+    box->setCurrentIndex(-1);
+    box->setEditText(shown);
+  }
+}
+
+void MainWindow::SetPinListIndex(Signal signal, int index) {
+  QComboBox* box = PinBox(signal);
+  if (index < -1 || index >= box->count()) return;
+  box->setCurrentIndex(index);
+  if (index >= 0) box->setEditText(box->itemText(index));
+}
+
+int MainWindow::PinListIndex(Signal signal) const {
+  const QComboBox* box = PinBox(signal);
+  const int index = box->currentIndex();
+  if (index < 0) return -1;
+  return box->currentText() == box->itemText(index) ? index : -1;
+}
+
+std::string MainWindow::BaudText() const { return ToBytes(txt_Baud_->text()); }
+int MainWindow::MaxClkValue() const { return chk_MaxClk_->isChecked() ? 1 : 0; }
+void MainWindow::SetMaxClkValue(int value) { chk_MaxClk_->setChecked(value != 0); }
+int MainWindow::SingleStepValue() const { return chk_SingleStep_->isChecked() ? 1 : 0; }
+
+void MainWindow::AddInterfaceEntry(const std::string& text) {
+  const QSignalBlocker block(cmb_Interfaces_);
+  const bool first = cmb_Interfaces_->count() == 0;
+  const QString shown = cmb_Interfaces_->currentText();
+  cmb_Interfaces_->addItem(FromBytes(text));
+  if (first) {
+    cmb_Interfaces_->setCurrentIndex(-1);
+    cmb_Interfaces_->setEditText(shown);
+  }
+}
+
+int MainWindow::InterfaceEntryCount() const { return cmb_Interfaces_->count(); }
+
+void MainWindow::SelectInterfaceEntry(int index) {
+  if (index < 0 || index >= cmb_Interfaces_->count()) return;
+  cmb_Interfaces_->setCurrentIndex(index);
+  cmb_Interfaces_->setEditText(cmb_Interfaces_->itemText(index));
+}
+
+std::string MainWindow::InterfaceText() const { return ToBytes(cmb_Interfaces_->currentText()); }
+
+void MainWindow::SetDevStateColour(std::uint32_t colour) { sh_DevState_->SetColour(colour); }
+void MainWindow::SetIspStateColour(std::uint32_t colour) { sh_ISPState_->SetColour(colour); }
+
+std::string MainWindow::SelectedFileName() const { return ToBytes(File1_->FileName()); }
+std::string MainWindow::FilePathText() const { return ToBytes(txt_filepath_->text()); }
+void MainWindow::SetFilePathText(const std::string& text) { txt_filepath_->setText(FromBytes(text)); }
+std::string MainWindow::DirPath() const { return ToBytes(Dir1_->Path()); }
+void MainWindow::SetDirPath(const std::string& path) {
+  // A folder that cannot be listed leaves the chooser where it is.
+  (void)Dir1_->SetPath(FromBytes(path));
+}
+
+void MainWindow::SetProgressMax(int max) {
+  progress_max_ = max;
+  // A file without lines has nothing left to do: the bar shows full.
+  if (max <= 0) {
+    pb1_->setRange(0, 1);
+    pb1_->setValue(1);
+  } else {
+    pb1_->setRange(0, max);
+  }
+}
+
+void MainWindow::SetProgressValue(int value) {
+  if (progress_max_ <= 0) return;
+  pb1_->setValue(std::clamp(value, 0, progress_max_));
+}
+
+void MainWindow::AppendLog(std::string_view text) { txt_log_->Append(text, true); }
+void MainWindow::AppendLogNoBreak(std::string_view text) { txt_log_->Append(text, false); }
+void MainWindow::ReplaceLog(std::string_view text) { txt_log_->Replace(text); }
+void MainWindow::RepaintLog() { txt_log_->RepaintNow(); }
+
+void MainWindow::ShowMessage(std::string_view text) {
+  if (message_hook) {
+    message_hook(text);
+    return;
+  }
+  QString shown = FromBytes(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tavrin"), shown, QMessageBox::Ok,
+                  isVisible() ? this : nullptr);
+  box.exec();
+}
+
+void MainWindow::ProcessPendingEvents() {
+  // Reading the clock costs as much as decoding a digit.
+  constexpr int kCallsPerClockCheck = 8;
+  if (events_hook) events_hook();
+  if (QCoreApplication::instance() == nullptr) return;
+  if (player_.flags.AwaitingStep == kTrue) {
+    // The single-step wait: sleep until something happens (a click, a key,
+    // a repaint), but never longer than one slice, so the driver looks at
+    // its flags again.
+    wake_.start(step_wait_slice_ms);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wake_.stop();
+  } else {
+    // Inside a scan this runs once per hexadecimal digit: look at the clock
+    // only every few calls, and at the events only every few milliseconds.
+    if (++calls_since_check_ < kCallsPerClockCheck) return;
+    calls_since_check_ = 0;
+    if (since_events_.elapsed() < pump_interval_ms) return;
+    QCoreApplication::processEvents();
+  }
+  ++event_passes_;
+  calls_since_check_ = 0;
+  since_events_.restart();
+}
+
+}  // namespace tavrin::ui

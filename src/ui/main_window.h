@@ -1,0 +1,139 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include "adapter/d2xx.h"
+#include "common/clock.h"
+#include "common/window.h"
+#include "player/player.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace tavrin::ui {
+
+class DriveList;
+class FileChooser;
+class FileList;
+class FolderList;
+class IndicatorShape;
+class LogPane;
+
+// The operator's window, "Tavrin Player": the controls with their
+// design-time contents, each bound event running its procedure of the
+// player, and the Window seam the procedures read and write through.
+class MainWindow final : public QWidget, public tavrin::Window {
+ public:
+  MainWindow(adapter::D2xx& chip, Clock& clock, QWidget* parent = nullptr);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Form_Load, once; showing the window runs it first if nobody has.
+  void Load();
+  [[nodiscard]] bool Loaded() const { return loaded_; }
+
+  [[nodiscard]] player::Player& Core() { return player_; }
+  // The log as the pane holds it, lines ending in CR LF.
+  [[nodiscard]] std::string LogText() const;
+
+  // When set, message boxes are handed to this instead of being shown.
+  std::function<void(std::string_view)> message_hook;
+  // Runs every time a procedure lets the window process its pending events.
+  std::function<void()> events_hook;
+
+  // Milliseconds between two real event-processing passes during a scan.
+  int pump_interval_ms = 5;
+  // The longest single wait for events during the single-step wait.
+  int step_wait_slice_ms = 50;
+  // Real event-processing passes so far.
+  [[nodiscard]] long long EventPasses() const { return event_passes_; }
+
+  // --- The Window seam ---
+  void AddPinEntry(Signal signal, const std::string& text) override;
+  void SetPinListIndex(Signal signal, int index) override;
+  [[nodiscard]] int PinListIndex(Signal signal) const override;
+  [[nodiscard]] std::string BaudText() const override;
+  [[nodiscard]] int MaxClkValue() const override;
+  void SetMaxClkValue(int value) override;
+  [[nodiscard]] int SingleStepValue() const override;
+  void AddInterfaceEntry(const std::string& text) override;
+  [[nodiscard]] int InterfaceEntryCount() const override;
+  void SelectInterfaceEntry(int index) override;
+  [[nodiscard]] std::string InterfaceText() const override;
+  void SetDevStateColour(std::uint32_t colour) override;
+  void SetIspStateColour(std::uint32_t colour) override;
+  [[nodiscard]] std::string SelectedFileName() const override;
+  [[nodiscard]] std::string FilePathText() const override;
+  void SetFilePathText(const std::string& text) override;
+  [[nodiscard]] std::string DirPath() const override;
+  void SetDirPath(const std::string& path) override;
+  void SetProgressMax(int max) override;
+  void SetProgressValue(int value) override;
+  void AppendLog(std::string_view text) override;
+  void AppendLogNoBreak(std::string_view text) override;
+  void ReplaceLog(std::string_view text) override;
+  void RepaintLog() override;
+  void ShowMessage(std::string_view text) override;
+  void ProcessPendingEvents() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ public:
+  // Showing the window runs Form_Load first if nobody has: the load's
+  // message boxes come before the window.
+  void setVisible(bool visible) override;
+
+ private:
+  void Build();
+  void Bind();
+  void ProcessClicked();
+  [[nodiscard]] QComboBox* PinBox(Signal signal) const;
+
+  QPushButton* cmd_Find_ = nullptr;
+  QComboBox* cmb_Interfaces_ = nullptr;
+  QPushButton* cmd_OpenInterface_ = nullptr;
+  IndicatorShape* sh_DevState_ = nullptr;
+  QPushButton* cmd_CloseInterface_ = nullptr;
+  QLineEdit* txt_Baud_ = nullptr;
+  QCheckBox* chk_MaxClk_ = nullptr;
+  QComboBox* cmb_TMS_ = nullptr;
+  QComboBox* cmb_TDO_ = nullptr;
+  QComboBox* cmb_TCK_ = nullptr;
+  QComboBox* cmb_TDI_ = nullptr;
+  QPushButton* cmd_FTSetup_ = nullptr;
+  IndicatorShape* sh_ISPState_ = nullptr;
+  DriveList* Drive1_ = nullptr;
+  FolderList* Dir1_ = nullptr;
+  FileList* File1_ = nullptr;
+  QLineEdit* txt_filepath_ = nullptr;
+  QPushButton* cmd_Process_ = nullptr;
+  QCheckBox* chk_SingleStep_ = nullptr;
+  QPushButton* cmd_step_ = nullptr;
+  QPushButton* cmd_breakstep_ = nullptr;
+  LogPane* txt_log_ = nullptr;
+  QProgressBar* pb1_ = nullptr;
+  std::unique_ptr<FileChooser> chooser_;
+
+  player::Player player_;
+  bool loaded_ = false;
+  bool unloaded_ = false;       // Form_Unload has run
+  bool close_when_idle_ = false;  // closed during a run: close once it has returned
+  int progress_max_ = 100;
+  QElapsedTimer since_events_;
+  int calls_since_check_ = 0;
+  QTimer wake_;
+  long long event_passes_ = 0;
+};
+
+}  // namespace tavrin::ui

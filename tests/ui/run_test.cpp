@@ -1,0 +1,342 @@
+// Whole runs on the fake chip, driven through the widgets: Single Step with
+// Step clicks, Break, the buttons during a run, and closing the window in
+// the middle of one.
+#include <functional>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "adapter/adapter.h"
+#include "common/memory_window.h"
+#include "player/player.h"
+#include "ui/file_chooser.h"
+#include "ui/indicator.h"
+#include "ui/log_pane.h"
+#include "ui/screenshot.h"
+#include "ui_rig.h"
+
+namespace tavrin::ui::testing {
+
+namespace {
+
+const std::string kFile =
+    "// whole run\r\n"
+    "ENDDR IDLE;\r\n"
+    "SIR 8 TDI (01);\r\n"
+    "SDR 8 TDI (A5)\r\n"
+    "  TDO (A5) MASK (FF);\r\n"
+    "RUNTEST 10 TCK;\r\n"
+    "SDR 16 TDI (1234) TDO (1234) MASK (FFFF);\r\n";
+constexpr int kLines = 7;
+constexpr int kStatements = 5;
+
+const char* const kBusy = "Not while a file is being processed.  Press Break first.";
+const char* const kAlreadyRunning = "A file is being processed already.  Press Break to stop it.";
+
+// A window on the fake chip, shown, with a file chosen in its lists.
+struct RunRig : UiRig {
+  QTemporaryDir dir;
+  QString path;
+  int waits = 0;  // single-step waits seen by the operator timer
+  QTimer operator_timer;
+
+  explicit RunRig(const std::string& text = kFile, const QString& name = QStringLiteral("run.svf")) {
+    LoopTdiToTdo();
+    window->show();
+    path = QDir::cleanPath(dir.path()) + QLatin1Char('/') + name;
+    WriteFile(path, text);
+    window->SetDirPath(QDir::cleanPath(dir.path()).toStdString());
+    auto* files = Get<FileList>("File1");
+    const QList<QListWidgetItem*> found = files->findItems(name, Qt::MatchExactly);
+    if (!found.isEmpty()) files->setCurrentItem(found.front());
+  }
+
+  // The operator: each time the run waits for Step, act(wait number) runs
+  // (the first wait is 1).
+  void Operator(std::function<void(int)> act) {
+    operator_timer.setInterval(1);
+    QObject::connect(&operator_timer, &QTimer::timeout, window.get(), [this, act] {
+      if (Core().flags.AwaitingStep != kTrue || waits_seen_ == Core().driver.StatementsExecuted() + 1) return;
+      waits_seen_ = Core().driver.StatementsExecuted() + 1;
+      act(++waits);
+    });
+    operator_timer.start();
+  }
+
+  void Click(const char* name) { QTest::mouseClick(Get<QPushButton>(name), Qt::LeftButton); }
+  QProgressBar* Bar() { return Get<QProgressBar>("pb1"); }
+
+ private:
+  std::uint64_t waits_seen_ = 0;
+};
+
+// The same file played on the core with the window in memory: what the
+// log must hold.
+std::string CoreLog(const QString& path, const QString& name) {
+  MemoryWindow memory;
+  adapter::FakeD2xx chip;
+  chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
+  FakeClock clock;
+  player::Player p(memory, chip, clock);
+  p.Form_Load();
+  memory.selected_file = name.toStdString();
+  memory.file_path = path.toStdString();
+  memory.single_step = 0;
+  p.cmd_Process_Click();
+  return memory.log;
+}
+
+bool Contains(const std::string& log, const std::string& line) { return log.find(line) != std::string::npos; }
+
+}  // namespace
+
+class RunTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Single Step ticked, Step clicked at every wait.
+  void wholeRunStepByStep() {
+    RunRig rig;
+    QCOMPARE(rig.window->SelectedFileName(), std::string("run.svf"));
+    QCOMPARE(rig.Get<QLineEdit>("txt_filepath")->text(), rig.path);
+    std::vector<std::string> echoed_at_wait;
+    rig.Operator([&](int) {
+      // The statement is in the log while the run waits.
+      const std::string log = rig.window->LogText();
+      const std::size_t last = log.rfind("\r\n> ");
+      echoed_at_wait.push_back(last == std::string::npos ? "" : log.substr(last + 2, log.find("\r\n", last + 2) - last - 2));
+      QTest::mouseClick(rig.Get<QPushButton>("cmd_step"), Qt::LeftButton);
+    });
+    rig.Click("cmd_Process");
+
+    QCOMPARE(rig.waits, kStatements);
+    QCOMPARE(echoed_at_wait.front(), std::string("> ENDDR IDLE;"));
+    QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5)  TDO (A5) MASK (FF);"));
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    QVERIFY(rig.messages.empty());
+    const std::string log = rig.window->LogText();
+    QCOMPARE(log, CoreLog(rig.path, QStringLiteral("run.svf")));
+    QVERIFY(log.rfind("Opening " + rig.path.toStdString() + "\r\n> // whole run\r\n> ENDDR IDLE;\r\n", 0) == 0);
+    QVERIFY(Contains(log, "Sent: A5\r\nGot: A5\r\nMasked Expectation: A5, Masked Result: A5 Pass!\r\n"));
+    QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
+    QCOMPARE(rig.Bar()->maximum(), kLines);
+    QCOMPARE(rig.Bar()->value(), kLines);
+    QVERIFY(rig.Get<LogPane>("txt_log")->textCursor().atEnd());
+  }
+
+  // Single Step unticked: one click plays the file; a second run starts a
+  // fresh log and keeps the end states.
+  void wholeRunAtOnce() {
+    RunRig rig;
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    const std::string first = rig.window->LogText();
+    QCOMPARE(first, CoreLog(rig.path, QStringLiteral("run.svf")));
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.window->LogText(), first);
+    QCOMPARE(rig.Bar()->value(), kLines);
+    QVERIFY(rig.window->EventPasses() >= 0);
+  }
+
+  // Break at the third wait: the run ends there, the bar stays put.
+  void breakInTheMiddle() {
+    RunRig rig;
+    rig.Operator([&](int wait) {
+      QTest::mouseClick(rig.Get<QPushButton>(wait < 3 ? "cmd_step" : "cmd_breakstep"), Qt::LeftButton);
+    });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.waits, 3);
+    QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{2});
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+    QCOMPARE(rig.Core().flags.StopRequested, kTrue);
+    const std::string log = rig.window->LogText();
+    const std::string tail = "> SDR 8 TDI (A5)  TDO (A5) MASK (FF);\r\n";
+    QCOMPARE(log.substr(log.size() - tail.size()), tail);
+    QVERIFY(!Contains(log, "Sent: A5"));
+    QCOMPARE(rig.Bar()->value(), 5);  // lines consumed up to the held statement
+    QVERIFY(rig.chip.open);           // the adapter stays open
+    QVERIFY(rig.messages.empty());
+  }
+
+  // The single-step wait sleeps until something happens instead of
+  // spinning: a third of a second brings few passes.
+  void stepWaitDoesNotSpin() {
+    RunRig rig;
+    rig.Operator([&](int) {
+      const long long before = rig.window->EventPasses();
+      QTimer::singleShot(300, rig.window.get(), [&rig, before] {
+        QVERIFY(rig.window->EventPasses() - before < 100);
+        QTest::mouseClick(rig.Get<QPushButton>("cmd_breakstep"), Qt::LeftButton);
+      });
+      rig.operator_timer.stop();
+    });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+  }
+
+  // The buttons while a run waits: Open, set-up and Process are turned
+  // away, Close stops the run and closes the adapter once it has returned.
+  void buttonsDuringARun() {
+    RunRig rig;
+    rig.Operator([&](int) {
+      rig.messages.clear();
+      rig.Click("cmd_OpenInterface");
+      rig.Click("cmd_FTSetup");
+      rig.Click("cmd_Process");
+      QCOMPARE(rig.messages, (std::vector<std::string>{kBusy, kBusy, kAlreadyRunning}));
+      rig.Click("cmd_CloseInterface");
+      QVERIFY(rig.chip.open);  // not under the running run
+    });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.waits, 1);
+    QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
+    QVERIFY(!rig.chip.open);
+    QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), 255U);
+    QCOMPARE(rig.Core().adapter.InterfaceOpen, kFalse);
+    QVERIFY(rig.window->isVisible());
+    // The next run opens and sets up again by itself.
+    rig.operator_timer.stop();
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    QVERIFY(rig.chip.open);
+  }
+
+  // Closing during the single-step wait: the close waits for the run to
+  // return, then the adapter is shut down and the window goes.
+  void closeDuringStepWait() {
+    RunRig rig;
+    bool closed_at_once = true;
+    rig.Operator([&](int wait) {
+      if (wait == 2) {
+        closed_at_once = rig.window->close();
+        QVERIFY(rig.window->isVisible());
+      } else {
+        rig.Click("cmd_step");
+      }
+    });
+    rig.Click("cmd_Process");
+    QVERIFY(!closed_at_once);
+    QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{1});
+    QVERIFY(rig.Core().UnloadDone());
+    QVERIFY(!rig.window->isVisible());
+    QCOMPARE(rig.chip.CountCalls("FT_Close"), 1);
+    QVERIFY(!rig.chip.open);
+    QVERIFY(rig.messages.empty());
+  }
+
+  // Closing inside a long scan: the scan ends after its chunk, nothing more
+  // is sent, the adapter is closed, the window goes.
+  void closeDuringAScan() {
+    const std::string long_scan = "SDR 40000 TDI (" + std::string(10000, '5') + ");\r\n";
+    RunRig rig("STATE IDLE;\r\n" + long_scan + "SIR 8 TDI (01);\r\n");
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.chip.record_calls = false;
+    std::size_t bytes_at_close = 0;
+    rig.window->events_hook = [&] {
+      if (bytes_at_close == 0 && rig.chip.written_bytes.size() > 6000) {
+        bytes_at_close = rig.chip.written_bytes.size();
+        QVERIFY(!rig.window->close());
+      }
+    };
+    rig.Click("cmd_Process");
+    QVERIFY(bytes_at_close > 0);
+    QCOMPARE(rig.chip.written_bytes.size(), bytes_at_close);  // not one chunk more
+    QVERIFY(rig.chip.written_bytes.size() < 120000);
+    QVERIFY(!rig.chip.open);
+    QVERIFY(rig.Core().UnloadDone());
+    QVERIFY(!rig.window->isVisible());
+    QVERIFY(!Contains(rig.window->LogText(), "> SIR 8 TDI (01);"));
+    QVERIFY(rig.messages.empty());
+  }
+
+  // --- Refusals before a run ---
+
+  void nothingChosen() {
+    UiRig rig;
+    rig.window->show();
+    QTest::mouseClick(rig.Get<QPushButton>("cmd_Process"), Qt::LeftButton);
+    // Find, Open and the set-up ran first, silently on the fake.
+    QCOMPARE(rig.messages, std::vector<std::string>{"Please choose a file first"});
+    QCOMPARE(rig.Core().adapter.PortSetupValid, kTrue);
+    QCOMPARE(rig.Get<QComboBox>("cmb_Interfaces")->count(), 2);
+    QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
+    QCOMPARE(rig.Get<QProgressBar>("pb1")->value(), 100);
+  }
+
+  void noAdapter() {
+    UiRig rig;
+    rig.chip.descriptions.clear();
+    rig.window->show();
+    rig.messages.clear();
+    QTest::mouseClick(rig.Get<QPushButton>("cmd_Process"), Qt::LeftButton);
+    QCOMPARE(rig.messages, (std::vector<std::string>{"No FTDI Devices Detected.\r\nPlease connect one..",
+                                                     "Find and choose interface first..",
+                                                     adapter::kMsgOpenFirst, adapter::kMsgPortSetup}));
+  }
+
+  void notAnSvfName() {
+    RunRig rig("STATE RESET;\r\n", QStringLiteral("board.xsvf"));
+    QCOMPARE(rig.window->SelectedFileName(), std::string("board.xsvf"));
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.messages, std::vector<std::string>{"Error - expecting a .SVF file"});
+    QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
+  }
+
+  // An edited path box names the file that is played.
+  void typedPathIsPlayed() {
+    RunRig rig;
+    const QString other = QDir::cleanPath(rig.dir.path()) + QStringLiteral("/other.txt");
+    QVERIFY(WriteFile(other, "STATE IDLE;\r\n"));
+    auto* box = rig.Get<QLineEdit>("txt_filepath");
+    box->selectAll();
+    QTest::keyClicks(box, other);
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.window->LogText(), "Opening " + other.toStdString() + "\r\n> STATE IDLE;\r\n");
+    QCOMPARE(rig.Bar()->maximum(), 1);
+    QCOMPARE(rig.Bar()->value(), 1);
+  }
+
+  // A file without lines leaves the bar full.
+  void emptyFile() {
+    RunRig rig("");
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.window->LogText(), "Opening " + rig.path.toStdString() + "\r\n");
+    QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
+  }
+
+  // The program's own picture of itself.
+  void screenshot() {
+    RunRig rig;
+    const QString png = QDir::cleanPath(rig.dir.path()) + QStringLiteral("/shot.png");
+    std::string error;
+    QVERIFY(PlayForScreenshot(*rig.window, rig.path, png, &error));
+    QVERIFY(error.empty());
+    const QImage image(png);
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.size(), rig.window->size() * rig.window->devicePixelRatio());
+    QVERIFY(!rig.Get<QCheckBox>("chk_SingleStep")->isChecked());
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 16711680U);
+    QVERIFY(!PlayForScreenshot(*rig.window, rig.path + QStringLiteral(".missing"), png, &error));
+    QVERIFY(!error.empty());
+  }
+};
+
+std::unique_ptr<QObject> MakeRunTest() { return std::make_unique<RunTest>(); }
+
+}  // namespace tavrin::ui::testing
+
+#include "run_test.moc"

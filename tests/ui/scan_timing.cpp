@@ -1,0 +1,116 @@
+// Times one long scan (an SDR of N bits, default 1,000,000, through the fake
+// chip with a simulated clock) played in the window and with the window in
+// memory, and prints both times and their ratio. Not a test: run it by hand,
+// on an otherwise idle machine.
+//
+//   QT_QPA_PLATFORM=offscreen ui_scan_timing [BITS] [ROUNDS]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+#include "adapter/fake/fake_d2xx.h"
+#include "common/clock.h"
+#include "common/memory_window.h"
+#include "player/player.h"
+#include "ui/file_chooser.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+std::uint8_t Loop(std::uint8_t b) { return (b & 0x20U) != 0 ? 0x40U : 0x00U; }
+
+void Quiet(tavrin::adapter::FakeD2xx& chip) {
+  chip.record_calls = false;
+  chip.record_bytes = false;
+  chip.answer_fn = Loop;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const long bits = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  // A third argument "window" or "memory" plays only that one (for a profiler).
+  const std::string only = argc > 3 ? argv[3] : "";
+  if (bits <= 0 || bits % 4 != 0 || rounds <= 0) {
+    std::fprintf(stderr, "usage: ui_scan_timing [BITS (a multiple of 4)] [ROUNDS]\n");
+    return 2;
+  }
+  const std::string digits(static_cast<std::size_t>(bits / 4), 'A');
+  const std::string text = "SDR " + std::to_string(bits) + " TDI (" + digits + ") TDO (" + digits + ") MASK (" +
+                           std::string(digits.size(), 'F') + ");\r\n";
+  QTemporaryDir dir;
+  const QString path = QDir::cleanPath(dir.path()) + QStringLiteral("/long.svf");
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(text.data(), static_cast<qint64>(text.size())) < 0) return 1;
+  f.close();
+
+  std::vector<double> memory_times;
+  std::vector<double> window_times;
+  std::string memory_log;
+  std::string window_log;
+  for (int r = 0; r < rounds; ++r) {
+    if (only != "window") {
+      tavrin::MemoryWindow memory;
+      tavrin::adapter::FakeD2xx chip;
+      Quiet(chip);
+      tavrin::FakeClock clock;
+      tavrin::player::Player player(memory, chip, clock);
+      player.Form_Load();
+      memory.selected_file = "long.svf";
+      memory.file_path = path.toStdString();
+      memory.single_step = 0;
+      const auto start = std::chrono::steady_clock::now();
+      player.cmd_Process_Click();
+      memory_times.push_back(Seconds(std::chrono::steady_clock::now() - start).count());
+      memory_log = memory.log;
+    }
+    if (only != "memory") {
+      tavrin::adapter::FakeD2xx chip;
+      Quiet(chip);
+      tavrin::FakeClock clock;
+      tavrin::ui::MainWindow window(chip, clock);
+      window.message_hook = [](std::string_view m) { std::fprintf(stderr, "%.*s\n", int(m.size()), m.data()); };
+      window.show();
+      window.SetDirPath(QDir::cleanPath(dir.path()).toStdString());
+      auto* files = window.findChild<tavrin::ui::FileList*>(QStringLiteral("File1"));
+      files->setCurrentRow(0);
+      window.findChild<QCheckBox*>(QStringLiteral("chk_SingleStep"))->setChecked(false);
+      for (int i = 0; i < 5; ++i) QApplication::processEvents();
+      const auto start = std::chrono::steady_clock::now();
+      window.Core().cmd_Process_Click();
+      QApplication::processEvents();  // and the window drawn with its result
+      window_times.push_back(Seconds(std::chrono::steady_clock::now() - start).count());
+      window_log = window.LogText();
+      std::printf("round %d: window %.3f s, %lld event passes\n", r + 1, window_times.back(), window.EventPasses());
+    }
+  }
+  if (!only.empty()) return 0;
+  const double m = Median(memory_times);
+  const double w = Median(window_times);
+  std::printf("SDR %ld bits: window in memory %.3f s, Qt window %.3f s (medians of %d): ratio %.2f\n", bits, m, w,
+              rounds, w / m);
+  if (memory_log != window_log) {
+    std::printf("the logs differ\n");
+    return 1;
+  }
+  return 0;
+}
