@@ -25,13 +25,13 @@ TEST(TapStateMachine, FiveTmsHighReachTestLogicResetFromEveryState) {
   }
 }
 
-struct Walk {
+struct WalkCase {
   S from;
   std::vector<int> tms;
   S to;
 };
 
-class TapWalks : public ::testing::TestWithParam<Walk> {};
+class TapWalks : public ::testing::TestWithParam<WalkCase> {};
 
 TEST_P(TapWalks, FollowTheStandardDiagram) {
   S s = GetParam().from;
@@ -41,13 +41,13 @@ TEST_P(TapWalks, FollowTheStandardDiagram) {
 
 INSTANTIATE_TEST_SUITE_P(
     Diagram, TapWalks,
-    ::testing::Values(Walk{S::TestLogicReset, {0}, S::RunTestIdle}, Walk{S::RunTestIdle, {0, 0, 0}, S::RunTestIdle},
-                      Walk{S::RunTestIdle, {1, 0, 0}, S::ShiftDr}, Walk{S::RunTestIdle, {1, 1, 0, 0}, S::ShiftIr},
-                      Walk{S::ShiftDr, {0, 0}, S::ShiftDr}, Walk{S::ShiftDr, {1, 0, 0, 1, 0}, S::ShiftDr},
-                      Walk{S::ShiftIr, {1, 0, 1, 0}, S::ShiftIr}, Walk{S::ShiftDr, {1, 1, 0}, S::RunTestIdle},
-                      Walk{S::ShiftIr, {1, 1, 1}, S::SelectDrScan}, Walk{S::CaptureDr, {1, 1}, S::UpdateDr},
-                      Walk{S::CaptureIr, {1, 0, 1, 1}, S::UpdateIr}, Walk{S::SelectIrScan, {1}, S::TestLogicReset},
-                      Walk{S::PauseDr, {1, 1}, S::UpdateDr}, Walk{S::UpdateIr, {1, 1, 1}, S::TestLogicReset}));
+    ::testing::Values(WalkCase{S::TestLogicReset, {0}, S::RunTestIdle}, WalkCase{S::RunTestIdle, {0, 0, 0}, S::RunTestIdle},
+                      WalkCase{S::RunTestIdle, {1, 0, 0}, S::ShiftDr}, WalkCase{S::RunTestIdle, {1, 1, 0, 0}, S::ShiftIr},
+                      WalkCase{S::ShiftDr, {0, 0}, S::ShiftDr}, WalkCase{S::ShiftDr, {1, 0, 0, 1, 0}, S::ShiftDr},
+                      WalkCase{S::ShiftIr, {1, 0, 1, 0}, S::ShiftIr}, WalkCase{S::ShiftDr, {1, 1, 0}, S::RunTestIdle},
+                      WalkCase{S::ShiftIr, {1, 1, 1}, S::SelectDrScan}, WalkCase{S::CaptureDr, {1, 1}, S::UpdateDr},
+                      WalkCase{S::CaptureIr, {1, 0, 1, 1}, S::UpdateIr}, WalkCase{S::SelectIrScan, {1}, S::TestLogicReset},
+                      WalkCase{S::PauseDr, {1, 1}, S::UpdateDr}, WalkCase{S::UpdateIr, {1, 1, 1}, S::TestLogicReset}));
 
 // Drives a device or chain directly, one TCK pulse per call.
 template <typename T>

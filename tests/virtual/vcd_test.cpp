@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -156,7 +157,9 @@ TEST(Vcd, BoardTrafficOneStepPerByte) {
     ASSERT_EQ(d.LevelAt("tck", k), (byte & 0x80U) != 0) << k;
     ASSERT_EQ(d.LevelAt("tms", k), (byte & 0x02U) != 0) << k;
     ASSERT_EQ(d.LevelAt("tdi", k), (byte & 0x20U) != 0) << k;
-    if (k < answers.size()) ASSERT_EQ(d.LevelAt("tdo", k), (answers[k] & 0x40U) != 0) << k;
+    if (k < answers.size()) {
+      ASSERT_EQ(d.LevelAt("tdo", k), (answers[k] & 0x40U) != 0) << k;
+    }
   }
 }
 

@@ -135,7 +135,9 @@ TEST_P(EveryHandleCall, FailBeforeOpenAfterCloseAndWithAWrongHandle) {
   ASSERT_EQ(chip.FT_OpenEx(kVirtualDescription, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
   EXPECT_EQ(GetParam().call(chip, h ^ 0x10U), FT_INVALID_HANDLE);
   EXPECT_EQ(GetParam().call(chip, h), FT_OK);
-  if (std::string(GetParam().name) != "FT_Close") ASSERT_EQ(chip.FT_Close(h), FT_OK);
+  if (std::string(GetParam().name) != "FT_Close") {
+    ASSERT_EQ(chip.FT_Close(h), FT_OK);
+  }
   EXPECT_EQ(GetParam().call(chip, h), FT_INVALID_HANDLE);
 }
 
@@ -150,7 +152,7 @@ TEST_P(EveryHandleCall, InjectedFailureStrikesTheNthCallOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EveryHandleCall, ::testing::ValuesIn(HandleCalls()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& call) { return std::string(call.param.name); });
 
 // --- Set-up ---
 

@@ -7,7 +7,6 @@
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <utility>
 
 namespace tavrin::adapter::virt {
@@ -145,7 +144,8 @@ class Reader {
   }
 
   bool Unsigned(const json& value, const std::string& where, std::uint64_t lo, std::uint64_t hi, std::uint64_t* out) {
-    if (!value.is_number_integer() || (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0)) {
+    const bool whole = value.is_number_unsigned() || (value.is_number_integer() && value.get<std::int64_t>() >= 0);
+    if (!whole) {
       return Fail(where, "must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
     }
     const auto v = value.get<std::uint64_t>();
