@@ -28,6 +28,12 @@ struct BoardRig {
     player.Form_Load();
     window.single_step = 0;
   }
+  BoardRig(const BoardRig&) = delete;
+  BoardRig& operator=(const BoardRig&) = delete;
+  ~BoardRig() {
+    std::error_code ignored;
+    if (!text_file.empty()) fs::remove(text_file, ignored);
+  }
   svf::RunOutcome PlayFile(const std::string& path) {
     window.selected_file = fs::path(path).filename().string();
     window.file_path = path;
@@ -35,10 +41,11 @@ struct BoardRig {
     return player.driver.LastOutcome();
   }
   svf::RunOutcome PlayText(const std::string& text) {
-    const fs::path p = fs::temp_directory_path() / ("tavrin-board-" + std::to_string(::getpid()) + ".svf");
-    std::ofstream(p, std::ios::binary) << text;
-    return PlayFile(p.string());
+    text_file = fs::temp_directory_path() / ("tavrin-board-" + std::to_string(::getpid()) + ".svf");
+    std::ofstream(text_file, std::ios::binary) << text;
+    return PlayFile(text_file.string());
   }
+  fs::path text_file;
   bool LogHas(const std::string& line) const { return window.log.find("\r\n" + line + "\r\n") != std::string::npos; }
 };
 

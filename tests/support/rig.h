@@ -21,6 +21,15 @@ struct Rig {
   FakeClock clock;
   player::Player player{window, chip, clock};
 
+  Rig() = default;
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+  // The files written for the test go with it.
+  ~Rig() {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+
   // Answers every byte with TDO at the level of the TDI bit written in it,
   // so a scan captures exactly what it sends.
   void LoopTdiToTdo() {
@@ -38,9 +47,13 @@ struct Rig {
 
   // Writes text to a temporary .svf file and selects it as the chooser would.
   std::string SelectFile(const std::string& text, const std::string& name = "test.svf") {
-    const auto dir = std::filesystem::temp_directory_path() / ("tavrin-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const auto path = dir / name;
+    if (dir_.empty()) {
+      static int rigs = 0;
+      dir_ = std::filesystem::temp_directory_path() /
+             ("tavrin-test-" + std::to_string(::getpid()) + "-" + std::to_string(++rigs));
+      std::filesystem::create_directories(dir_);
+    }
+    const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << text;
     window.selected_file = name;
     window.file_path = path.string();
@@ -54,6 +67,9 @@ struct Rig {
     player.cmd_Process_Click();
     return window.LogLines();
   }
+
+ private:
+  std::filesystem::path dir_;
 };
 
 }  // namespace tavrin::testing
