@@ -378,8 +378,11 @@ void MainWindow::ShowMessage(std::string_view text) {
 }
 
 void MainWindow::ProcessPendingEvents() {
-  // Reading the clock costs as much as decoding a digit.
-  constexpr int kCallsPerClockCheck = 8;
+  // Reading the clock costs as much as decoding a few digits. The shifter
+  // calls this for each digit once a chunk of four has come back, so 32
+  // calls are eight round trips to the adapter, a few milliseconds on a
+  // real one.
+  constexpr int kCallsPerClockCheck = 32;
   if (events_hook) events_hook();
   if (QCoreApplication::instance() == nullptr) return;
   if (player_.flags.AwaitingStep == kTrue) {

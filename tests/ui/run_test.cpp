@@ -130,7 +130,7 @@ class RunTest : public QObject {
     QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
     QCOMPARE(rig.Bar()->maximum(), kLines);
     QCOMPARE(rig.Bar()->value(), kLines);
-    QVERIFY(rig.Get<LogPane>("txt_log")->textCursor().atEnd());
+    QVERIFY(rig.Get<LogPane>("txt_log")->CaretAtEnd());
   }
 
   // Single Step unticked: one click plays the file; a second run starts a

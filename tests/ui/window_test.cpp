@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
+#include "ui/log_pane.h"
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -43,7 +43,7 @@ QString Shown(const QWidget* w) {
   if (const auto* l = qobject_cast<const QLabel*>(w)) return l->text();
   if (const auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
   if (const auto* c = qobject_cast<const QComboBox*>(w)) return c->currentText();
-  if (const auto* t = qobject_cast<const QPlainTextEdit*>(w)) return t->toPlainText();
+  if (const auto* t = dynamic_cast<const LogPane*>(w)) return QString::fromStdString(t->Text());
   return {};
 }
 
@@ -66,6 +66,7 @@ bool IsKind(const QWidget* w, const QString& kind) {
   if (kind == QLatin1String("tavrin::ui::DriveList")) return dynamic_cast<const DriveList*>(w) != nullptr;
   if (kind == QLatin1String("tavrin::ui::FolderList")) return dynamic_cast<const FolderList*>(w) != nullptr;
   if (kind == QLatin1String("tavrin::ui::FileList")) return dynamic_cast<const FileList*>(w) != nullptr;
+  if (kind == QLatin1String("tavrin::ui::LogPane")) return dynamic_cast<const LogPane*>(w) != nullptr;
   return w->inherits(kind.toLatin1().constData());
 }
 
@@ -122,7 +123,7 @@ class WindowTest : public QObject {
     row("chk_SingleStep", "QCheckBox", "Single Step");
     row("cmd_step", "QPushButton", "Step");
     row("cmd_breakstep", "QPushButton", "Break");
-    row("txt_log", "QPlainTextEdit", "Merrow Log...\n");
+    row("txt_log", "tavrin::ui::LogPane", "Merrow Log...\r\n");
     row("pb1", "QProgressBar", "");
   }
 

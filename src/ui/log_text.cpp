@@ -1,0 +1,266 @@
+#include "ui/log_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tavrin::ui {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsControl(char32_t cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0); }
+
+bool IsPrintable(char c) { return static_cast<unsigned char>(static_cast<unsigned char>(c) - 0x20U) < 0x5FU; }
+
+// Whether every byte is printable ASCII, eight bytes at a time: a byte is
+// not when its top bit is set, when it is below 0x20, or when it is 0x7F.
+bool AllPrintable(std::string_view part) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101U;
+  constexpr std::uint64_t kTops = 0x8080808080808080U;
+  std::size_t i = 0;
+  std::uint64_t bad = 0;
+  for (; i + 8 <= part.size(); i += 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, part.data() + i, 8);
+    const std::uint64_t del = w ^ (0x7FU * kOnes);
+    bad |= w | ((w - 0x20U * kOnes) & ~w) | ((del - kOnes) & ~del);
+  }
+  if ((bad & kTops) != 0) return false;
+  for (; i < part.size(); ++i) {
+    if (!IsPrintable(part[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+LogText::LogText() { Clear(); }
+
+void LogText::Clear() {
+  std::string().swap(bytes_);
+  std::vector<std::int64_t>{0}.swap(starts_);
+  std::vector<std::uint8_t>{1}.swap(simple_);
+  Invalidate();
+}
+
+void LogText::AddBytes(std::string_view part) {
+  if (part.empty()) return;
+  bytes_.append(part);
+  if (simple_.back() != 0 && !AllPrintable(part)) simple_.back() = 0;
+}
+
+void LogText::EndLine() {
+  bytes_.append("\r\n");
+  starts_.push_back(Size());
+  simple_.push_back(1);
+}
+
+void LogText::Append(std::string_view text, bool line_break) {
+  if (text.empty()) {
+    if (line_break) EndLine();
+    return;
+  }
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // The next CR and the next LF at or after p (end when there is none);
+  // each is looked for again only once p has passed it.
+  auto next = [end](const char* from, char c) {
+    const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+    return hit == nullptr ? end : static_cast<const char*>(hit);
+  };
+  const char* cr = next(p, '\r');
+  const char* lf = next(p, '\n');
+  while (p < end) {
+    if (cr < p) cr = next(p, '\r');
+    if (lf < p) lf = next(p, '\n');
+    const char* brk = std::min(cr, lf);
+    AddBytes(std::string_view(p, static_cast<std::size_t>(brk - p)));
+    if (brk == end) break;
+    EndLine();
+    p = brk + ((*brk == '\r' && brk + 1 < end && brk[1] == '\n') ? 2 : 1);
+  }
+  if (line_break) EndLine();
+}
+
+std::int64_t LogText::LineEnd(std::int64_t line) const {
+  return line + 1 < LineCount() ? LineStart(line + 1) - 2 : Size();
+}
+
+std::int64_t LogText::LineOf(std::int64_t position) const {
+  const auto it = std::upper_bound(starts_.begin(), starts_.end(), position);
+  return std::max<std::int64_t>(0, (it - starts_.begin()) - 1);
+}
+
+void LogText::SetColumns(int columns) {
+  columns = std::max(1, columns);
+  if (columns == columns_) return;
+  columns_ = columns;
+  Invalidate();
+}
+
+void LogText::SetCellWidth(CellWidth cell_width) {
+  cell_width_ = std::move(cell_width);
+  Invalidate();
+}
+
+void LogText::Invalidate() {
+  std::vector<std::int64_t>{0}.swap(rows_before_);
+  walks_ = {};
+  next_walk_ = 0;
+}
+
+char32_t LogText::Decode(const char* p, const char* end, int* length) {
+  *length = 1;
+  const auto b0 = static_cast<unsigned char>(*p);
+  if (b0 < 0x80) return b0;
+  int n = 0;
+  char32_t cp = 0;
+  char32_t least = 0;
+  if ((b0 & 0xE0U) == 0xC0U) {
+    n = 2, cp = b0 & 0x1FU, least = 0x80;
+  } else if ((b0 & 0xF0U) == 0xE0U) {
+    n = 3, cp = b0 & 0x0FU, least = 0x800;
+  } else if ((b0 & 0xF8U) == 0xF0U) {
+    n = 4, cp = b0 & 0x07U, least = 0x10000;
+  } else {
+    return kReplacement;
+  }
+  if (end - p < n) return kReplacement;
+  for (int i = 1; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if ((c & 0xC0U) != 0x80U) return kReplacement;
+    cp = (cp << 6U) | (c & 0x3FU);
+  }
+  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  *length = n;
+  return cp;
+}
+
+int LogText::CellsOf(char32_t cp) const {
+  if ((cp >= 0x20 && cp < 0x7F) || IsControl(cp) || cp == kReplacement || !cell_width_) return 1;
+  return std::clamp(cell_width_(cp), 0, kMaxCellsPerCodePoint);
+}
+
+std::vector<LogText::Unit> LogText::Units(const Row& row) const {
+  std::vector<Unit> units;
+  const char* const base = bytes_.data();
+  const char* const end = base + row.end;
+  int cells = 0;
+  for (const char* p = base + row.begin; p < end;) {
+    Unit u;
+    u.position = p - base;
+    const char32_t cp = Decode(p, end, &u.bytes);
+    if (cp == '\t') {
+      u.code_point = ' ';
+      u.cells = std::max(1, std::min(kTabCells - cells % kTabCells, columns_ - cells));
+    } else {
+      u.code_point = IsControl(cp) ? kReplacement : cp;
+      u.cells = CellsOf(cp);
+    }
+    cells += u.cells;
+    p += u.bytes;
+    units.push_back(u);
+  }
+  return units;
+}
+
+std::vector<std::int64_t> LogText::WalkRows(std::int64_t line) const {
+  const char* const base = bytes_.data();
+  const char* const end = base + LineEnd(line);
+  std::vector<std::int64_t> starts{LineStart(line)};
+  int cells = 0;
+  for (const char* p = base + LineStart(line); p < end;) {
+    int length = 1;
+    const char32_t cp = Decode(p, end, &length);
+    int w = 0;
+    if (cp == '\t') {
+      if (cells >= columns_) {
+        starts.push_back(p - base);
+        cells = 0;
+      }
+      w = std::min(kTabCells - cells % kTabCells, columns_ - cells);
+    } else {
+      w = CellsOf(cp);
+      if (cells > 0 && cells + w > columns_) {
+        starts.push_back(p - base);
+        cells = 0;
+      }
+    }
+    cells += w;
+    p += length;
+  }
+  return starts;
+}
+
+const std::vector<std::int64_t>& LogText::RowStarts(std::int64_t line) {
+  const std::int64_t length = LineEnd(line) - LineStart(line);
+  for (const Walk& w : walks_) {
+    if (w.line == line && w.length == length) return w.starts;
+  }
+  Walk& w = walks_[next_walk_];
+  next_walk_ = (next_walk_ + 1) % walks_.size();
+  w.line = line;
+  w.length = length;
+  w.starts = WalkRows(line);
+  return w.starts;
+}
+
+std::int64_t LogText::RowsOf(std::int64_t line) {
+  if (!IsSimple(line)) return static_cast<std::int64_t>(RowStarts(line).size());
+  const std::int64_t length = LineEnd(line) - LineStart(line);
+  return std::max<std::int64_t>(1, (length + columns_ - 1) / columns_);
+}
+
+void LogText::LayOutClosedLines() {
+  const auto lines = static_cast<std::size_t>(LineCount());
+  rows_before_.reserve(lines);
+  while (rows_before_.size() < lines) {
+    const auto line = static_cast<std::int64_t>(rows_before_.size()) - 1;
+    const std::int64_t rows =
+        IsSimple(line) ? RowsOf(line) : static_cast<std::int64_t>(WalkRows(line).size());
+    rows_before_.push_back(rows_before_.back() + rows);
+  }
+}
+
+std::int64_t LogText::RowCount() {
+  LayOutClosedLines();
+  return rows_before_.back() + RowsOf(LineCount() - 1);
+}
+
+LogText::Row LogText::RowAt(std::int64_t row) {
+  LayOutClosedLines();
+  const auto it = std::upper_bound(rows_before_.begin(), rows_before_.end(), std::max<std::int64_t>(0, row));
+  Row r;
+  r.line = (it - rows_before_.begin()) - 1;
+  const std::int64_t rows = RowsOf(r.line);
+  const std::int64_t k = std::clamp<std::int64_t>(row - rows_before_[static_cast<std::size_t>(r.line)], 0, rows - 1);
+  const std::int64_t line_end = LineEnd(r.line);
+  if (IsSimple(r.line)) {
+    r.begin = LineStart(r.line) + k * columns_;
+    r.end = std::min(r.begin + columns_, line_end);
+  } else {
+    const std::vector<std::int64_t>& starts = RowStarts(r.line);
+    r.begin = starts[static_cast<std::size_t>(k)];
+    r.end = k + 1 < rows ? starts[static_cast<std::size_t>(k + 1)] : line_end;
+  }
+  r.last_of_line = k + 1 == rows;
+  return r;
+}
+
+std::int64_t LogText::RowOf(std::int64_t position) {
+  LayOutClosedLines();
+  const std::int64_t line = LineOf(position);
+  const std::int64_t at = std::clamp(position, LineStart(line), LineEnd(line));
+  const std::int64_t rows = RowsOf(line);
+  std::int64_t k = 0;
+  if (IsSimple(line)) {
+    k = std::min((at - LineStart(line)) / columns_, rows - 1);
+  } else {
+    const std::vector<std::int64_t>& starts = RowStarts(line);
+    k = (std::upper_bound(starts.begin(), starts.end(), at) - starts.begin()) - 1;
+  }
+  return rows_before_[static_cast<std::size_t>(line)] + k;
+}
+
+}  // namespace tavrin::ui
