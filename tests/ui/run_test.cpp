@@ -23,6 +23,9 @@
 #include "ui/log_pane.h"
 #include "ui/screenshot.h"
 #include "ui_rig.h"
+#ifdef TAVRIN_HAVE_VIRTUAL
+#include "adapter/virtual/virtual_d2xx.h"
+#endif
 
 namespace tavrin::ui::testing {
 
@@ -49,7 +52,9 @@ struct RunRig : UiRig {
   int waits = 0;  // single-step waits seen by the operator timer
   QTimer operator_timer;
 
-  explicit RunRig(const std::string& text = kFile, const QString& name = QStringLiteral("run.svf")) {
+  explicit RunRig(const std::string& text = kFile, const QString& name = QStringLiteral("run.svf"),
+                  adapter::D2xx* other_chip = nullptr)
+      : UiRig(other_chip) {
     LoopTdiToTdo();
     window->show();
     path = QDir::cleanPath(dir.path()) + QLatin1Char('/') + name;
@@ -73,6 +78,12 @@ struct RunRig : UiRig {
   }
 
   void Click(const char* name) { QTest::mouseClick(Get<QPushButton>(name), Qt::LeftButton); }
+  // Ready for another operator.
+  static void Reset(RunRig& rig) {
+    rig.waits = 0;
+    rig.waits_seen_ = 0;
+    QObject::disconnect(&rig.operator_timer, nullptr, nullptr, nullptr);
+  }
   QProgressBar* Bar() { return Get<QProgressBar>("pb1"); }
 
  private:
@@ -316,6 +327,59 @@ class RunTest : public QObject {
     QCOMPARE(rig.window->LogText(), "Opening " + rig.path.toStdString() + "\r\n");
     QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
   }
+
+#ifdef TAVRIN_HAVE_VIRTUAL
+  // The operator's whole session on the virtual board: it is the one entry
+  // of the list, Open and the set-up light their shapes, the IDCODE comes
+  // back with Single Step and a Step at each wait, and a Break in the next
+  // run ends it where it stands.
+  void virtualBoardThroughTheWidgets() {
+    const std::string file =
+        "// read the IDCODE\r\n"
+        "SIR 8 TDI (01);\r\n"
+        "SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"
+        "SIR 8 TDI (FF);\r\n";
+    struct Board {
+      adapter::virt::VirtualD2xx chip;
+    } board;
+    RunRig rig(file, QStringLiteral("idcode.svf"), &board.chip);
+    auto* list = rig.Get<QComboBox>("cmb_Interfaces");
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->currentText(), QStringLiteral(" 0 - FT232R Virtual Board"));
+    rig.Click("cmd_OpenInterface");
+    QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), kColourGreen);
+    rig.Click("cmd_FTSetup");
+    QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), kColourBlue);
+    QVERIFY(rig.messages.empty());
+
+    rig.Operator([&](int) { QTest::mouseClick(rig.Get<QPushButton>("cmd_step"), Qt::LeftButton); });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.waits, 3);
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    const std::string log = rig.window->LogText();
+    QVERIFY(Contains(log, "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
+    QVERIFY(Contains(log, "\r\nGot: F6E5F093\r\n"));
+    QVERIFY(Contains(log, "\r\nMasked Expectation: F6E5F093, Masked Result: F6E5F093 Pass!\r\n"));
+    QVERIFY(log.rfind("Opening " + rig.path.toStdString() + "\r\n> // read the IDCODE\r\n", 0) == 0);
+    QCOMPARE(rig.Bar()->value(), 4);
+    QCOMPARE(rig.Bar()->maximum(), 4);
+    QVERIFY(rig.messages.empty());
+
+    // Again, with Break at the second wait: the IDCODE is never read.
+    rig.operator_timer.stop();
+    RunRig::Reset(rig);
+    rig.Operator([&](int wait) {
+      QTest::mouseClick(rig.Get<QPushButton>(wait < 2 ? "cmd_step" : "cmd_breakstep"), Qt::LeftButton);
+    });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.waits, 2);
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+    QVERIFY(!Contains(rig.window->LogText(), "Got: F6E5F093"));
+    QVERIFY(Contains(rig.window->LogText(), "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
+    QCOMPARE(rig.Bar()->value(), 3);
+    QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), kColourGreen);  // still open
+  }
+#endif
 
   // The program's own picture of itself.
   void screenshot() {

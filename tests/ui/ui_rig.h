@@ -26,8 +26,10 @@ struct UiRig {
   // Whether the window was on screen when each message came.
   std::vector<bool> shown_at_message;
 
-  UiRig() {
-    window = std::make_unique<MainWindow>(chip, clock);
+  UiRig() : UiRig(nullptr) {}
+  // The window on another chip (which must outlive the rig).
+  explicit UiRig(adapter::D2xx* other) {
+    window = std::make_unique<MainWindow>(other != nullptr ? *other : chip, clock);
     window->message_hook = [this](std::string_view text) {
       messages.emplace_back(text);
       shown_at_message.push_back(window->isVisible());
