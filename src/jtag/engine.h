@@ -17,8 +17,12 @@ inline constexpr std::uint32_t kChunkBytes = 48;
 // bit-bang port.
 class Engine {
  public:
+  // The tables are built at once: a walk on empty tables would never
+  // arrive. Start-up builds them again.
   Engine(adapter::Adapter& adapter, Window& window, RunFlags& flags, Clock& clock)
-      : adapter_(adapter), window_(window), flags_(flags), clock_(clock) {}
+      : adapter_(adapter), window_(window), flags_(flags), clock_(clock) {
+    BuildTapTables();
+  }
 
   void BuildTapTables() { jtag::BuildTapTables(tables_); }
 

@@ -28,6 +28,16 @@ TEST_F(EngineTest, ResetFromIdleIsOneElevenByteWrite) {
   EXPECT_EQ(chip.calls[0].args, "255");
 }
 
+// A walk on empty tables would never arrive: an engine has its tables
+// before start-up has run.
+TEST(EngineTables, BuiltBeforeStartUp) {
+  testing::Rig rig;
+  TapTables built;
+  BuildTapTables(built);
+  EXPECT_EQ(rig.player.engine.Tables().NextStateTable, built.NextStateTable);
+  EXPECT_EQ(rig.player.engine.Tables().TmsPathTable, built.TmsPathTable);
+}
+
 TEST_F(EngineTest, AMoveToTheBelievedStateMakesNoCall) {
   engine.MoveToState("RESET");
   engine.CurrentTapState = IDLE;
