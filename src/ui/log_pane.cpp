@@ -163,15 +163,16 @@ LogText& LogPane::Layout() {
   return text_;
 }
 
-LogPane::RowView LogPane::View(const LogText::Row& row) const {
+LogPane::RowView LogPane::View(const LogText::Row& row, bool with_geometry) const {
   RowView v;
   const std::string& bytes = text_.Bytes();
   const auto n = static_cast<std::size_t>(row.end - row.begin);
-  v.positions.reserve(n + 1);
-  v.xs.reserve(n + 1);
   double x = 0;
   if (text_.IsSimple(row.line)) {
     v.text = QString::fromLatin1(bytes.data() + row.begin, static_cast<qsizetype>(n));
+    if (!with_geometry) return v;
+    v.positions.reserve(n + 1);
+    v.xs.reserve(n + 1);
     for (std::size_t i = 0; i < n; ++i) {
       v.positions.push_back(row.begin + static_cast<std::int64_t>(i));
       v.xs.push_back(x);
@@ -211,7 +212,7 @@ QRect LogPane::PositionRect(std::int64_t position) {
   if (on_screen < 0 || on_screen > VisibleRows()) return {};
   const int y = kMargin + static_cast<int>(on_screen) * row_height_;
   if (y >= viewport()->height()) return {};
-  const RowView view = View(text_.RowAt(row));
+  const RowView view = View(text_.RowAt(row), true);
   const double x = kMargin + view.xs[IndexOf(view, position)];
   return {static_cast<int>(std::floor(x)), y, 1, row_height_};
 }
@@ -222,7 +223,7 @@ std::int64_t LogPane::PositionAt(QPoint point) {
   const std::int64_t row = std::clamp<std::int64_t>(
       verticalScrollBar()->value() + static_cast<std::int64_t>(std::floor(double(point.y() - kMargin) / row_height_)),
       0, rows - 1);
-  const RowView view = View(text_.RowAt(row));
+  const RowView view = View(text_.RowAt(row), true);
   const double x = point.x() - kMargin;
   std::size_t best = 0;
   for (std::size_t i = 1; i < view.xs.size(); ++i) {
@@ -246,15 +247,16 @@ void LogPane::paintEvent(QPaintEvent* /*event*/) {
   int y = kMargin;
   for (std::int64_t r = verticalScrollBar()->value(); r < rows && y < viewport()->height(); ++r, y += row_height_) {
     const LogText::Row row = text_.RowAt(r);
-    const RowView view = View(row);
-    const QPointF baseline(kMargin, y + ascent_);
-    p.setPen(palette().text().color());
-    p.drawText(baseline, view.text);
     // The selection: the part of the row inside it, and a blank's width
     // past the end when it takes the line break too.
     const bool has_break = row.last_of_line && row.line + 1 < text_.LineCount();
     const std::int64_t row_to = row.end + (has_break ? 2 : 0);
-    if (from < to && from < row_to && to > row.begin) {
+    const bool selected = from < to && from < row_to && to > row.begin;
+    const RowView view = View(row, selected);
+    const QPointF baseline(kMargin, y + ascent_);
+    p.setPen(palette().text().color());
+    p.drawText(baseline, view.text);
+    if (selected) {
       const double x0 = view.xs[IndexOf(view, std::max(from, row.begin))];
       const double x1 = to >= row_to ? view.xs.back() + (has_break ? space : 0.0) : view.xs[IndexOf(view, to)];
       const QRectF band(kMargin + x0, y, x1 - x0, row_height_);

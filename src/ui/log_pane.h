@@ -84,14 +84,14 @@ class LogPane final : public QAbstractScrollArea {
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
-  // A row as drawn: its text, and for each boundary between its units the
-  // byte position and the distance from the row's left edge.
+  // A row as drawn: its text, and (with_geometry) for each boundary between
+  // its units the byte position and the distance from the row's left edge.
   struct RowView {
     QString text;
     std::vector<std::int64_t> positions;
     std::vector<double> xs;
   };
-  [[nodiscard]] RowView View(const LogText::Row& row) const;
+  [[nodiscard]] RowView View(const LogText::Row& row, bool with_geometry) const;
   [[nodiscard]] static std::size_t IndexOf(const RowView& view, std::int64_t position);
 
   void FontChanged();

@@ -384,8 +384,12 @@ void MainWindow::ProcessPendingEvents() {
   // real one.
   constexpr int kCallsPerClockCheck = 32;
   if (events_hook) events_hook();
+  // Inside a scan this runs once per hexadecimal digit: look at the clock
+  // only every few calls, and at the events only every few milliseconds.
+  const bool waiting = player_.flags.AwaitingStep == kTrue;
+  if (!waiting && ++calls_since_check_ < kCallsPerClockCheck) return;
   if (QCoreApplication::instance() == nullptr) return;
-  if (player_.flags.AwaitingStep == kTrue) {
+  if (waiting) {
     // The single-step wait: sleep until something happens (a click, a key,
     // a repaint), but never longer than one slice, so the driver looks at
     // its flags again.
@@ -393,9 +397,6 @@ void MainWindow::ProcessPendingEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
   } else {
-    // Inside a scan this runs once per hexadecimal digit: look at the clock
-    // only every few calls, and at the events only every few milliseconds.
-    if (++calls_since_check_ < kCallsPerClockCheck) return;
     calls_since_check_ = 0;
     if (since_events_.elapsed() < pump_interval_ms) return;
     QCoreApplication::processEvents();
