@@ -8,11 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "adapter/fake/fake_d2xx.h"
 #include "cli/play.h"
-#include "common/clock.h"
-#include "common/memory_window.h"
-#include "player/player.h"
+#include "quiet_player.h"
 
 namespace {
 
@@ -29,7 +26,7 @@ std::string ExtractStatement(const std::string& corpus_file, const std::string& 
     text += line + "\n";
     if (!line.empty() && line.back() == ';') break;
   }
-  const std::string path = "/tmp/tavrin-bench-" + std::to_string(::getpid()) + "-largest.svf";
+  std::string path = "/tmp/tavrin-bench-" + std::to_string(::getpid()) + "-largest.svf";
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -54,18 +51,10 @@ void BM_LargestScanThroughTavrinPlay(benchmark::State& state) {
 void BM_LargestScanThroughFakeChip(benchmark::State& state) {
   const std::string& path = LargestScan();
   for (auto _ : state) {
-    tavrin::MemoryWindow window;
-    tavrin::adapter::FakeD2xx chip;
-    chip.record_calls = false;
-    chip.record_bytes = false;
-    tavrin::SystemClock clock;
-    tavrin::player::Player player(window, chip, clock);
-    player.Form_Load();
-    window.single_step = 0;
-    window.selected_file = "largest.svf";
-    window.file_path = path;
-    player.cmd_Process_Click();
-    if (player.driver.LastOutcome() != tavrin::svf::RunOutcome::Completed) state.SkipWithError("the run did not complete");
+    tavrin::bench::QuietPlayer<tavrin::SystemClock> rig(false);
+    if (rig.Play(path, "largest.svf") != tavrin::svf::RunOutcome::Completed) {
+      state.SkipWithError("the run did not complete");
+    }
   }
   state.counters["bits_per_s"] = benchmark::Counter(5748760, benchmark::Counter::kIsIterationInvariantRate);
 }

@@ -6,15 +6,12 @@
 #include <fstream>
 #include <string>
 
-#include "adapter/fake/fake_d2xx.h"
-#include "common/clock.h"
-#include "common/memory_window.h"
-#include "player/player.h"
+#include "quiet_player.h"
 
 namespace {
 
 std::string WriteFile(const std::string& name, const std::string& text) {
-  const std::string path = "/tmp/tavrin-bench-" + std::to_string(::getpid()) + "-" + name;
+  std::string path = "/tmp/tavrin-bench-" + std::to_string(::getpid()) + "-" + name;
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -35,26 +32,14 @@ std::string ManyStatementsFile(int count) {
 // Plays a file once and checks it passed.
 void Play(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
-    tavrin::MemoryWindow window;
-    tavrin::adapter::FakeD2xx chip;
-    chip.record_calls = false;
-    chip.record_bytes = false;
-    // TDO follows TDI: every check passes.
-    chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
-    tavrin::FakeClock clock;
-    tavrin::player::Player player(window, chip, clock);
-    player.Form_Load();
-    window.single_step = 0;
-    window.selected_file = "bench.svf";
-    window.file_path = path;
-    player.cmd_Process_Click();
-    if (player.driver.LastOutcome() != tavrin::svf::RunOutcome::Completed) {
+    tavrin::bench::QuietPlayer<tavrin::FakeClock> rig;
+    if (rig.Play(path, "bench.svf") != tavrin::svf::RunOutcome::Completed) {
       state.SkipWithError("the run did not complete");
       return;
     }
-    benchmark::DoNotOptimize(window.log.data());
-    state.counters["log_bytes"] = static_cast<double>(window.log.size());
-    state.counters["statements"] = static_cast<double>(player.driver.StatementsExecuted());
+    benchmark::DoNotOptimize(rig.window.log.data());
+    state.counters["log_bytes"] = static_cast<double>(rig.window.log.size());
+    state.counters["statements"] = static_cast<double>(rig.player.driver.StatementsExecuted());
   }
 }
 

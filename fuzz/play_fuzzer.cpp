@@ -6,10 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "adapter/fake/fake_d2xx.h"
-#include "common/clock.h"
-#include "common/memory_window.h"
-#include "player/player.h"
+#include "../bench/quiet_player.h"
 
 namespace {
 
@@ -27,19 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, f);
   std::fclose(f);
 
-  tavrin::MemoryWindow window;
-  tavrin::adapter::FakeD2xx chip;
-  chip.record_calls = false;
-  chip.record_bytes = false;
-  chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
-  tavrin::FakeClock clock;
-  tavrin::player::Player player(window, chip, clock);
+  tavrin::bench::QuietPlayer<tavrin::FakeClock> rig;
   // Keep each input quick: shorter scans than a real run allows.
-  player.interpreter.max_scan_bits = 1 << 16;
-  player.Form_Load();
-  window.single_step = 0;
-  window.selected_file = "fuzz.svf";
-  window.file_path = path;
-  player.cmd_Process_Click();
+  rig.player.interpreter.max_scan_bits = 1 << 16;
+  (void)rig.Play(path, "fuzz.svf");
   return 0;
 }

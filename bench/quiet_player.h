@@ -1,0 +1,41 @@
+#pragma once
+// A player on the fake chip with the window in memory, recording nothing:
+// what the benchmarks and the fuzzer play files on.
+#include <cstdint>
+#include <string>
+
+#include "adapter/fake/fake_d2xx.h"
+#include "common/clock.h"
+#include "common/memory_window.h"
+#include "player/player.h"
+
+namespace tavrin::bench {
+
+template <typename ClockType>
+struct QuietPlayer {
+  MemoryWindow window;
+  adapter::FakeD2xx chip;
+  ClockType clock;
+  player::Player player{window, chip, clock};
+
+  // loop_tdi_to_tdo: every byte is answered with TDO at the level of its
+  // TDI bit (the default pins), so every check passes. Otherwise the chip
+  // answers zeros.
+  explicit QuietPlayer(bool loop_tdi_to_tdo = true) {
+    chip.record_calls = false;
+    chip.record_bytes = false;
+    if (loop_tdi_to_tdo) chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
+  }
+
+  // Start-up, then the file played without single-step.
+  svf::RunOutcome Play(const std::string& path, const std::string& name) {
+    player.Form_Load();
+    window.single_step = 0;
+    window.selected_file = name;
+    window.file_path = path;
+    player.cmd_Process_Click();
+    return player.driver.LastOutcome();
+  }
+};
+
+}  // namespace tavrin::bench
