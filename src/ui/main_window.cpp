@@ -221,6 +221,15 @@ void MainWindow::Bind() {
       {cmb_TDO_, &player::Player::cmb_TDO_Change},
   };
   for (const auto& [box, procedure] : pin_boxes) {
+    // First forget what the boxes held, then run the procedure.
+    auto forget = [this] { ForgetPinIndexes(); };
+    connect(box, &QComboBox::currentIndexChanged, this, forget);
+    connect(box, &QComboBox::editTextChanged, this, forget);
+    connect(box, &QComboBox::currentTextChanged, this, forget);
+    connect(box->model(), &QAbstractItemModel::rowsInserted, this, forget);
+    connect(box->model(), &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(box->model(), &QAbstractItemModel::dataChanged, this, forget);
+    connect(box->model(), &QAbstractItemModel::modelReset, this, forget);
     auto run = [this, proc = procedure] { (player_.*proc)(); };
     connect(box, &QComboBox::currentIndexChanged, this, run);
     connect(box, &QComboBox::editTextChanged, this, run);
@@ -237,6 +246,7 @@ std::string MainWindow::LogText() const { return txt_log_->Text(); }
 
 void MainWindow::ProcessClicked() {
   player_.cmd_Process_Click();
+  ShowProgress();
   // Closed while the run was going on: the player has now shut the adapter
   // down, and the window can go.
   if (!player_.Running() && close_when_idle_ && player_.UnloadDone()) close();
@@ -280,6 +290,7 @@ QComboBox* MainWindow::PinBox(Signal signal) const {
 }
 
 void MainWindow::AddPinEntry(Signal signal, const std::string& text) {
+  ForgetPinIndexes();
   QComboBox* box = PinBox(signal);
   const QSignalBlocker block(box);
   // Adding to an empty list selects nothing: the box keeps showing its text.
@@ -293,6 +304,7 @@ void MainWindow::AddPinEntry(Signal signal, const std::string& text) {
 }
 
 void MainWindow::SetPinListIndex(Signal signal, int index) {
+  ForgetPinIndexes();
   QComboBox* box = PinBox(signal);
   if (index < -1 || index >= box->count()) return;
   box->setCurrentIndex(index);
@@ -300,10 +312,16 @@ void MainWindow::SetPinListIndex(Signal signal, int index) {
 }
 
 int MainWindow::PinListIndex(Signal signal) const {
+  const auto slot = static_cast<std::size_t>(signal);
+  if (slot < pin_index_.size() && pin_index_known_[slot]) return pin_index_[slot];
   const QComboBox* box = PinBox(signal);
-  const int index = box->currentIndex();
-  if (index < 0) return -1;
-  return box->currentText() == box->itemText(index) ? index : -1;
+  int index = box->currentIndex();
+  if (index >= 0 && box->currentText() != box->itemText(index)) index = -1;
+  if (slot < pin_index_.size()) {
+    pin_index_[slot] = index;
+    pin_index_known_[slot] = true;
+  }
+  return index < 0 ? -1 : index;
 }
 
 std::string MainWindow::BaudText() const { return ToBytes(txt_Baud_->text()); }
@@ -357,7 +375,19 @@ void MainWindow::SetProgressMax(int max) {
 
 void MainWindow::SetProgressValue(int value) {
   if (progress_max_ <= 0) return;
-  pb1_->setValue(std::clamp(value, 0, progress_max_));
+  progress_value_ = std::clamp(value, 0, progress_max_);
+  if (!player_.Running() || !pb1_->isVisible()) {
+    ShowProgress();
+    return;
+  }
+  if (progress_pending_) return;
+  progress_pending_ = true;
+  QTimer::singleShot(0, this, [this] { ShowProgress(); });
+}
+
+void MainWindow::ShowProgress() {
+  progress_pending_ = false;
+  if (progress_max_ > 0) pb1_->setValue(progress_value_);
 }
 
 void MainWindow::AppendLog(std::string_view text) { txt_log_->Append(text, true); }
@@ -393,6 +423,7 @@ void MainWindow::ProcessPendingEvents() {
     // The single-step wait: sleep until something happens (a click, a key,
     // a repaint), but never longer than one slice, so the driver looks at
     // its flags again.
+    if (progress_pending_) ShowProgress();
     wake_.start(step_wait_slice_ms);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();

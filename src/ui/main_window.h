@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -51,8 +52,9 @@ class MainWindow final : public QWidget, public tavrin::Window {
   // Runs every time a procedure lets the window process its pending events.
   std::function<void()> events_hook;
 
-  // Milliseconds between two real event-processing passes during a scan.
-  int pump_interval_ms = 5;
+  // Milliseconds between two real event-processing passes during a scan
+  // (each may redraw the log and the bar: 50 a second at most).
+  int pump_interval_ms = 20;
   // The longest single wait for events during the single-step wait.
   int step_wait_slice_ms = 50;
   // Real event-processing passes so far.
@@ -99,6 +101,12 @@ class MainWindow final : public QWidget, public tavrin::Window {
   void Bind();
   void ProcessClicked();
   [[nodiscard]] QComboBox* PinBox(Signal signal) const;
+  // PinListIndex is asked at every TAP step; reading a box's texts costs
+  // more than the step. The answers are kept until a box or its list
+  // changes.
+  mutable std::array<int, 4> pin_index_{};
+  mutable std::array<bool, 4> pin_index_known_{};
+  void ForgetPinIndexes() { pin_index_known_.fill(false); }
 
   QPushButton* cmd_Find_ = nullptr;
   QComboBox* cmb_Interfaces_ = nullptr;
@@ -130,6 +138,12 @@ class MainWindow final : public QWidget, public tavrin::Window {
   bool unloaded_ = false;       // Form_Unload has run
   bool close_when_idle_ = false;  // closed during a run: close once it has returned
   int progress_max_ = 100;
+  // During a run the bar takes its value when the window is next drawn: a
+  // progress bar redraws the whole window at once each time its value moves
+  // by a step, which on a file of many short lines cost more than the run.
+  int progress_value_ = 0;
+  bool progress_pending_ = false;
+  void ShowProgress();
   QElapsedTimer since_events_;
   int calls_since_check_ = 0;
   QTimer wake_;

@@ -1,4 +1,5 @@
-// Times one long scan (an SDR of N bits, default 1,000,000, through the fake
+// Times one long scan (an SDR of N bits, default 1,000,000, or many short
+// ones with "many:N", through the fake
 // chip with a simulated clock) played in the window and with the window in
 // memory, and prints both times and their ratio. Not a test: run it by hand,
 // on an otherwise idle machine.
@@ -55,17 +56,26 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const long bits = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
+  // "BITS" times one SDR of that many bits; "many:N" times N statements of
+  // 32 bits each (a file of many short lines).
+  const std::string what = argc > 1 ? argv[1] : "1000000";
+  const bool many = what.rfind("many:", 0) == 0;
+  const long bits = std::strtol(what.c_str() + (many ? 5 : 0), nullptr, 10);
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   // A third argument "window" or "memory" plays only that one (for a profiler).
   const std::string only = argc > 3 ? argv[3] : "";
-  if (bits <= 0 || bits % 4 != 0 || rounds <= 0) {
-    std::fprintf(stderr, "usage: ui_scan_timing [BITS (a multiple of 4)] [ROUNDS]\n");
+  if (bits <= 0 || (!many && bits % 4 != 0) || rounds <= 0) {
+    std::fprintf(stderr, "usage: ui_scan_timing [BITS (a multiple of 4) | many:STATEMENTS] [ROUNDS]\n");
     return 2;
   }
-  const std::string digits(static_cast<std::size_t>(bits / 4), 'A');
-  const std::string text = "SDR " + std::to_string(bits) + " TDI (" + digits + ") TDO (" + digits + ") MASK (" +
-                           std::string(digits.size(), 'F') + ");\r\n";
+  std::string text;
+  if (many) {
+    for (long i = 0; i < bits; ++i) text += "SDR 32 TDI (12345678) TDO (12345678) MASK (FFFFFFFF);\r\n";
+  } else {
+    const std::string digits(static_cast<std::size_t>(bits / 4), 'A');
+    text = "SDR " + std::to_string(bits) + " TDI (" + digits + ") TDO (" + digits + ") MASK (" +
+           std::string(digits.size(), 'F') + ");\r\n";
+  }
   QTemporaryDir dir;
   const QString path = QDir::cleanPath(dir.path()) + QStringLiteral("/long.svf");
   QFile f(path);
@@ -121,7 +131,7 @@ int main(int argc, char** argv) {
   if (!only.empty()) return 0;
   const double m = Median(memory_times);
   const double w = Median(window_times);
-  std::printf("SDR %ld bits: window in memory %.3f s, Qt window %.3f s (medians of %d): ratio %.2f\n", bits, m, w,
+  std::printf("%s: window in memory %.3f s, Qt window %.3f s (medians of %d): ratio %.2f\n", what.c_str(), m, w,
               rounds, w / m);
   const double mc = Median(memory_cpu);
   const double wc = Median(window_cpu);
