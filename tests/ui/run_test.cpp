@@ -120,7 +120,9 @@ class RunTest : public QObject {
     QCOMPARE(rig.window->SelectedFileName(), std::string("run.svf"));
     QCOMPARE(rig.Get<QLineEdit>("txt_filepath")->text(), rig.path);
     std::vector<std::string> echoed_at_wait;
+    std::vector<int> bar_at_wait;
     rig.Operator([&](int) {
+      bar_at_wait.push_back(rig.Bar()->value());
       // The statement is in the log while the run waits.
       const std::string log = rig.window->LogText();
       const std::size_t last = log.rfind("\r\n> ");
@@ -130,6 +132,8 @@ class RunTest : public QObject {
     rig.Click("cmd_Process");
 
     QCOMPARE(rig.waits, kStatements);
+    // While the operator looks, the bar shows the lines read so far.
+    QCOMPARE(bar_at_wait, (std::vector<int>{2, 3, 5, 6, 7}));
     QCOMPARE(echoed_at_wait.front(), std::string("> ENDDR IDLE;"));
     QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5)  TDO (A5) MASK (FF);"));
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
