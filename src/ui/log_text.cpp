@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrin::ui {
 
 namespace {
@@ -13,12 +17,26 @@ bool IsControl(char32_t cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && c
 
 bool IsPrintable(char c) { return static_cast<unsigned char>(static_cast<unsigned char>(c) - 0x20U) < 0x5FU; }
 
-// Whether every byte is printable ASCII, eight bytes at a time: a byte is
-// not when its top bit is set, when it is below 0x20, or when it is 0x7F.
+// Whether every byte is printable ASCII (0x20 to 0x7E): sixteen bytes at a
+// time where the processor has SSE2, else eight at a time (a byte is not
+// printable when its top bit is set, when it is below 0x20, or when it is
+// 0x7F).
 bool AllPrintable(std::string_view part) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi8(0x1F);
+  const __m128i high = _mm_set1_epi8(0x7F);
+  __m128i bad = _mm_setzero_si128();
+  for (; i + 16 <= part.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(part.data() + i));
+    // Signed compares: bytes from 0x80 up are negative and fail the first.
+    const __m128i ok = _mm_and_si128(_mm_cmpgt_epi8(v, low), _mm_cmplt_epi8(v, high));
+    bad = _mm_or_si128(bad, _mm_xor_si128(ok, _mm_set1_epi8(-1)));
+  }
+  if (_mm_movemask_epi8(bad) != 0) return false;
+#else
   constexpr std::uint64_t kOnes = 0x0101010101010101U;
   constexpr std::uint64_t kTops = 0x8080808080808080U;
-  std::size_t i = 0;
   std::uint64_t bad = 0;
   for (; i + 8 <= part.size(); i += 8) {
     std::uint64_t w = 0;
@@ -27,6 +45,7 @@ bool AllPrintable(std::string_view part) {
     bad |= w | ((w - 0x20U * kOnes) & ~w) | ((del - kOnes) & ~del);
   }
   if ((bad & kTops) != 0) return false;
+#endif
   for (; i < part.size(); ++i) {
     if (!IsPrintable(part[i])) return false;
   }
@@ -38,9 +57,18 @@ bool AllPrintable(std::string_view part) {
 LogText::LogText() { Clear(); }
 
 void LogText::Clear() {
-  std::string().swap(bytes_);
-  std::vector<std::int64_t>{0}.swap(starts_);
-  std::vector<std::uint8_t>{1}.swap(simple_);
+  // The next run's log is usually as long as the last: keep the memory,
+  // unless the last was very long.
+  constexpr std::size_t kKeepBytes = std::size_t{64} << 20U;
+  if (bytes_.capacity() > kKeepBytes) {
+    std::string().swap(bytes_);
+    std::vector<std::int64_t>().swap(starts_);
+    std::vector<std::uint8_t>().swap(simple_);
+    std::vector<std::int64_t>().swap(rows_before_);
+  }
+  bytes_.clear();
+  starts_.assign(1, 0);
+  simple_.assign(1, 1);
   Invalidate();
 }
 
@@ -57,7 +85,10 @@ void LogText::EndLine() {
 }
 
 void LogText::Append(std::string_view text, bool line_break) {
-  if (text.empty()) {
+  // The usual report: printable ASCII, so no line break inside and nothing
+  // that would make the line other than simple.
+  if (AllPrintable(text)) {
+    bytes_.append(text);
     if (line_break) EndLine();
     return;
   }
@@ -105,7 +136,7 @@ void LogText::SetCellWidth(CellWidth cell_width) {
 }
 
 void LogText::Invalidate() {
-  std::vector<std::int64_t>{0}.swap(rows_before_);
+  rows_before_.assign(1, 0);
   walks_ = {};
   next_walk_ = 0;
 }

@@ -135,11 +135,12 @@ class LogTest : public QObject {
   void printableLines() {
     for (const int odd : {0x00, 0x09, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xC3, 0xFF}) {
       const bool printable = odd >= 0x20 && odd < 0x7F;
-      for (std::size_t at = 0; at < 19; ++at) {
+      for (std::size_t at = 0; at < 40; ++at) {
         LogText t;
-        std::string line(19, 'A');
+        std::string line(40, 'A');
         line[at] = static_cast<char>(odd);
-        // In two pieces: the second is looked at on its own.
+        // In two pieces (the second long enough to be looked at in blocks):
+        // each is looked at on its own.
         t.Append(line.substr(0, 5), false);
         t.Append(line.substr(5), true);
         QVERIFY2(t.IsSimple(0) == printable, qPrintable(QStringLiteral("%1 at %2").arg(odd).arg(at)));
