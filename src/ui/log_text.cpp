@@ -173,6 +173,11 @@ int LogText::CellsOf(char32_t cp) const {
   return std::clamp(cell_width_(cp), 0, kMaxCellsPerCodePoint);
 }
 
+int LogText::CellsAt(char32_t cp, int used) const {
+  if (cp != '\t') return CellsOf(cp);
+  return std::max(1, std::min(kTabCells - used % kTabCells, columns_ - used));
+}
+
 std::vector<LogText::Unit> LogText::Units(const Row& row) const {
   std::vector<Unit> units;
   const char* const base = bytes_.data();
@@ -182,13 +187,8 @@ std::vector<LogText::Unit> LogText::Units(const Row& row) const {
     Unit u;
     u.position = p - base;
     const char32_t cp = Decode(p, end, &u.bytes);
-    if (cp == '\t') {
-      u.code_point = ' ';
-      u.cells = std::max(1, std::min(kTabCells - cells % kTabCells, columns_ - cells));
-    } else {
-      u.code_point = IsControl(cp) ? kReplacement : cp;
-      u.cells = CellsOf(cp);
-    }
+    u.code_point = cp == '\t' ? U' ' : IsControl(cp) ? kReplacement : cp;
+    u.cells = CellsAt(cp, cells);
     cells += u.cells;
     p += u.bytes;
     units.push_back(u);
@@ -204,19 +204,11 @@ std::vector<std::int64_t> LogText::WalkRows(std::int64_t line) const {
   for (const char* p = base + LineStart(line); p < end;) {
     int length = 1;
     const char32_t cp = Decode(p, end, &length);
-    int w = 0;
-    if (cp == '\t') {
-      if (cells >= columns_) {
-        starts.push_back(p - base);
-        cells = 0;
-      }
-      w = std::min(kTabCells - cells % kTabCells, columns_ - cells);
-    } else {
-      w = CellsOf(cp);
-      if (cells > 0 && cells + w > columns_) {
-        starts.push_back(p - base);
-        cells = 0;
-      }
+    int w = CellsAt(cp, cells);
+    if (cells > 0 && cells + w > columns_) {
+      starts.push_back(p - base);
+      cells = 0;
+      w = CellsAt(cp, 0);
     }
     cells += w;
     p += length;

@@ -90,6 +90,9 @@ class LogText {
  private:
   // Cells of a code point that is not a tab.
   [[nodiscard]] int CellsOf(char32_t cp) const;
+  // Cells of a code point when `used` cells of its row are taken: a tab
+  // reaches the next multiple of kTabCells but not past the row's end.
+  [[nodiscard]] int CellsAt(char32_t cp, int used) const;
   // Where the rows of a line that is not simple begin (the first is the
   // line's start), walking it code point by code point.
   [[nodiscard]] std::vector<std::int64_t> WalkRows(std::int64_t line) const;

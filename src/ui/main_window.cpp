@@ -321,7 +321,7 @@ int MainWindow::PinListIndex(Signal signal) const {
     pin_index_[slot] = index;
     pin_index_known_[slot] = true;
   }
-  return index < 0 ? -1 : index;
+  return index;
 }
 
 std::string MainWindow::BaudText() const { return ToBytes(txt_Baud_->text()); }
