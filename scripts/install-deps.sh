@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libftdi1-dev qt6-base-dev"
+  nlohmann-json3-dev libcli11-dev libftdi1-dev qt6-base-dev fonts-dejavu-core"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
