@@ -80,6 +80,29 @@ double ParseNumber(std::string_view word) {
   return negative ? -value : value;
 }
 
+std::optional<double> ParseDecimalWord(std::string_view word) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < word.size() && IsDigit(word[i])) ++i;
+    return i - start;
+  };
+  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < word.size() && word[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return std::nullopt;
+  if (i < word.size() && (word[i] == 'E' || word[i] == 'e' || word[i] == 'D' || word[i] == 'd')) {
+    ++i;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+    if (digits() == 0) return std::nullopt;
+  }
+  if (i != word.size()) return std::nullopt;
+  return ParseNumber(word);
+}
+
 double RoundHalfEven(double value) {
   if (!std::isfinite(value)) return value;
   const double floor = std::floor(value);

@@ -12,6 +12,11 @@ namespace tavrin {
 // number. The decimal point is "." whatever the locale.
 double ParseNumber(std::string_view word);
 
+// The value of a word that is a decimal number and nothing else: an optional
+// sign, digits, an optional fraction and an optional exponent (E or D); no
+// blanks. Nothing otherwise.
+std::optional<double> ParseDecimalWord(std::string_view word);
+
 // Rounds to the nearest integer, a half going to the even neighbour.
 double RoundHalfEven(double value);
 

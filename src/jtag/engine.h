@@ -29,6 +29,10 @@ class Engine {
   // Walks from CurrentTapState to the named state, one TCK clock per step.
   void MoveToState(const std::string& name);
 
+  // Clocks the reset step (five TCK pulses with TMS high) even when the
+  // model already believes RESET: the target may be elsewhere.
+  void ResetTap();
+
   // Shifts bit_count bits of the TDI text (hexadecimal, most significant
   // digit first) through the shift state the TAP is in, walks to end_state
   // and gives the captured TDO bits as hexadecimal text.
@@ -46,6 +50,11 @@ class Engine {
   // operator told and the run stopped) when they do not all arrive.
   bool ReadBack(std::uint8_t* buffer, std::uint32_t size);
   void ChipFailed(adapter::FtStatus status, const char* label);
+  // The adapter is open and set up; otherwise the operator is told and the
+  // run stopped.
+  bool Ready();
+  // One step of the walk towards target; false when the write failed.
+  bool Step(int target);
 
   adapter::Adapter& adapter_;
   Window& window_;

@@ -13,20 +13,60 @@ void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
   flags_.StopRequested = kTrue;
 }
 
-void Engine::MoveToState(const std::string& name) {
+bool Engine::Ready() {
   // Without an adapter, or with pins or rate changed since the set-up,
   // nothing is clocked; a run in progress ends here instead of showing this
   // for every statement that follows and reporting success.
   if (adapter_.InterfaceOpen != kTrue) {
     window_.ShowMessage(adapter::kMsgOpenFirst);
     flags_.StopRequested = kTrue;
-    return;
+    return false;
   }
   if (adapter_.PortSetupValid != kTrue) {
     window_.ShowMessage(adapter::kMsgPortSetup);
     flags_.StopRequested = kTrue;
-    return;
+    return false;
   }
+  return true;
+}
+
+bool Engine::Step(int target) {
+  adapter::D2xx& chip = adapter_.Chip();
+  std::uint8_t pins = 0;
+  (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
+  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
+  const int tms = tables_.TmsPathTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(target)];
+  int clocks = 1;
+  if (target == RESET) {
+    clocks = 5;
+    CurrentTapState = RESET;
+  }
+  const adapter::PinMasks p = adapter_.Pins();
+  if (tms != 0) {
+    pins = static_cast<std::uint8_t>(pins | p.tms);
+  } else {
+    pins = static_cast<std::uint8_t>(pins & ~p.tms);
+  }
+  pins = static_cast<std::uint8_t>(pins & ~p.tdo & ~p.tck);
+  std::array<std::uint8_t, 11> bytes{};
+  std::uint32_t count = 0;
+  bytes[count++] = pins;
+  for (int c = 0; c < clocks; ++c) {
+    bytes[count++] = static_cast<std::uint8_t>(pins | p.tck);
+    bytes[count++] = pins;
+  }
+  std::uint32_t written = 0;
+  const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, bytes.data(), count, &written);
+  if (status != FT_OK) {
+    ChipFailed(status, "FT_Write - packet write");
+    return false;
+  }
+  CurrentTapState = tables_.NextStateTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(tms)];
+  return true;
+}
+
+void Engine::MoveToState(const std::string& name) {
+  if (!Ready()) return;
   const auto target = TapStateFromName(name);
   if (!target) {
     const std::string text = "Uh Oh, I don't recognize state: " + name + ".  Bailing Out";
@@ -35,41 +75,14 @@ void Engine::MoveToState(const std::string& name) {
     window_.ShowMessage(text);
     return;
   }
-
-  adapter::D2xx& chip = adapter_.Chip();
   while (CurrentTapState != *target && !flags_.Closing) {
-    std::uint8_t pins = 0;
-    (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
-    (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
-    const auto& tables = tables_;
-    const int tms = tables.TmsPathTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(*target)];
-    int clocks = 1;
-    if (*target == RESET) {
-      clocks = 5;
-      CurrentTapState = RESET;
-    }
-    const adapter::PinMasks p = adapter_.Pins();
-    if (tms != 0) {
-      pins = static_cast<std::uint8_t>(pins | p.tms);
-    } else {
-      pins = static_cast<std::uint8_t>(pins & ~p.tms);
-    }
-    pins = static_cast<std::uint8_t>(pins & ~p.tdo & ~p.tck);
-    std::array<std::uint8_t, 11> bytes{};
-    std::uint32_t count = 0;
-    bytes[count++] = pins;
-    for (int c = 0; c < clocks; ++c) {
-      bytes[count++] = static_cast<std::uint8_t>(pins | p.tck);
-      bytes[count++] = pins;
-    }
-    std::uint32_t written = 0;
-    const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, bytes.data(), count, &written);
-    if (status != FT_OK) {
-      ChipFailed(status, "FT_Write - packet write");
-      return;
-    }
-    CurrentTapState = tables.NextStateTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(tms)];
+    if (!Step(*target)) return;
   }
+}
+
+void Engine::ResetTap() {
+  if (!Ready()) return;
+  (void)Step(RESET);
 }
 
 }  // namespace tavrin::jtag

@@ -45,19 +45,7 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
 
 std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
   std::string result;  // built least significant digit first, reversed at the end
-  // Without an adapter, or with pins or rate changed since the set-up,
-  // nothing is clocked; a run in progress ends here instead of showing this
-  // for every statement that follows and reporting success.
-  if (adapter_.InterfaceOpen != kTrue) {
-    window_.ShowMessage(adapter::kMsgOpenFirst);
-    flags_.StopRequested = kTrue;
-    return result;
-  }
-  if (adapter_.PortSetupValid != kTrue) {
-    window_.ShowMessage(adapter::kMsgPortSetup);
-    flags_.StopRequested = kTrue;
-    return result;
-  }
+  if (!Ready()) return result;
   adapter::D2xx& chip = adapter_.Chip();
   std::uint8_t pins = 0;
   (void)chip.FT_Purge(adapter_.DeviceHandle, 255);

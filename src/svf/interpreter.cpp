@@ -4,17 +4,33 @@
 #include <cmath>
 
 #include "common/numbers.h"
+#include "jtag/tap.h"
 
 namespace tavrin::svf {
 
 std::vector<std::string> StatementWords(std::string_view text) {
   std::vector<std::string> words;
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   std::size_t i = 0;
   while (i < text.size()) {
-    while (i < text.size() && text[i] == ' ') ++i;
-    const std::size_t start = i;
-    while (i < text.size() && text[i] != ' ') ++i;
-    if (i > start) words.emplace_back(text.substr(start, i - start));
+    if (blank(text[i])) {
+      ++i;
+      continue;
+    }
+    std::string word;
+    if (text[i] == '(') {
+      const std::size_t close = text.find(')', i);
+      const std::size_t stop = close == std::string_view::npos ? text.size() : close + 1;
+      word.reserve(stop - i);
+      for (; i < stop; ++i) {
+        if (!blank(text[i])) word.push_back(text[i]);
+      }
+    } else {
+      const std::size_t start = i;
+      while (i < text.size() && !blank(text[i]) && text[i] != '(') ++i;
+      word.assign(text.substr(start, i - start));
+    }
+    words.push_back(std::move(word));
   }
   return words;
 }
@@ -27,6 +43,10 @@ std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t po
     out[k] = HexDigitChar(static_cast<unsigned>(x & y));
   }
   return out;
+}
+
+void Interpreter::StartRun() {
+  for (RememberedMask& m : last_mask_) m = RememberedMask{};
 }
 
 void Interpreter::BailOut(const std::string& line) {
@@ -66,7 +86,7 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
   } else if (command == "SIR" || command == "SDR") {
     ExecuteScanStatement(words);
   } else if (command == "STATE") {
-    for (std::size_t i = 1; i < words.size(); ++i) engine_.MoveToState(words[i]);
+    State(words);
   } else if (command == "TRST") {
     window_.AppendLog("No control over RST, ignoring ");
   } else if (command.compare(0, 2, "//") == 0) {
@@ -100,19 +120,101 @@ void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
   }
 }
 
+void Interpreter::State(const std::vector<std::string>& words) {
+  // The walk stops at the first word that is no state (reported once by the
+  // walk itself) or at a failed step.
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    engine_.MoveToState(words[i]);
+    if (flags_.StopRequested == kTrue) return;
+  }
+}
+
+// RUNTEST [run_state] [run_count TCK|SCK] [min_time SEC [MAXIMUM max_time SEC]]
+//         [ENDSTATE end_state]
+// The TAP waits in the run state on the computer's clock: run_count at one
+// microsecond a tick plus 1 ms, and never less than min_time.
 void Interpreter::RunTest(const std::vector<std::string>& words) {
-  // With four words or more, word 1 is the run state.
-  const bool has_state = words.size() >= 4;
-  engine_.MoveToState(has_state ? words[1] : std::string("IDLE"));
-  const std::string& count_word = has_state ? words[2] : words[1];
-  const double ticks = ParseNumber(count_word);
-  const double ms = RoundHalfEven(ticks / 1000 + 1);
-  if (!(ticks >= 0) || !(ms <= static_cast<double>(max_wait_ms))) {
-    BailOut("Uh Oh, I can't wait " + count_word + " ticks.  Bailing Out");
+  const std::size_t n = words.size();
+  std::size_t i = 1;
+  std::string run_state = "IDLE";
+  if (jtag::TapStateFromName(words[i])) {
+    run_state = words[i++];
+  } else if (n > 2 && !ParseDecimalWord(words[1]) && words[1] != "ENDSTATE") {
+    // Meant as the run state, but no state: reported by the walk.
+    engine_.MoveToState(words[1]);
     return;
   }
-  window_.AppendLog("Waiting " + count_word + " ticks, " + FormatWhole(ms) + " ms...");
+  const std::string* count_word = nullptr;
+  const std::string* time_word = nullptr;
+  double ticks = 0;
+  double seconds = 0;
+  if (i < n && ParseDecimalWord(words[i]) && !(i + 1 < n && words[i + 1] == "SEC")) {
+    count_word = &words[i];
+    ticks = ParseNumber(words[i]);
+    ++i;
+    if (i < n && (words[i] == "TCK" || words[i] == "SCK")) ++i;
+  }
+  if (i + 1 < n && words[i + 1] == "SEC" && ParseDecimalWord(words[i])) {
+    time_word = &words[i];
+    seconds = ParseNumber(words[i]);
+    i += 2;
+    if (i < n && words[i] == "MAXIMUM") {
+      // The longest time allowed is read and not used: the player never
+      // waits longer than it must.
+      if (i + 2 < n && ParseDecimalWord(words[i + 1]) && words[i + 2] == "SEC") {
+        i += 3;
+      } else {
+        BailOut("Uh Oh, RUNTEST MAXIMUM wants a time in SEC.  Bailing Out");
+        return;
+      }
+    }
+  }
+  const std::string* end_state = nullptr;
+  if (i < n && words[i] == "ENDSTATE") {
+    if (i + 1 >= n) {
+      BailOut("Uh Oh, RUNTEST ENDSTATE is missing its state.  Bailing Out");
+      return;
+    }
+    end_state = &words[i + 1];
+    i += 2;
+  }
+  if (i < n) {
+    BailOut("Uh Oh, I don't know what " + words[i].substr(0, 40) + " means in a RUNTEST.  Bailing Out");
+    return;
+  }
+  if (count_word == nullptr && time_word == nullptr) {
+    BailOut("Uh Oh, RUNTEST is missing its value.  Bailing Out");
+    return;
+  }
+  if (end_state != nullptr && !jtag::TapStateFromName(*end_state)) {
+    engine_.MoveToState(*end_state);  // reports the unknown state
+    return;
+  }
+
+  const std::string what = time_word == nullptr  ? *count_word + " ticks"
+                           : count_word == nullptr ? *time_word + " SEC"
+                                                   : *count_word + " ticks and " + *time_word + " SEC";
+  const double tick_ms = RoundHalfEven(ticks / 1000 + 1);
+  const double limit = static_cast<double>(max_wait_ms);
+  if (!(ticks >= 0) || !(seconds >= 0) || !(tick_ms <= limit) || !(seconds * 1000 <= limit)) {
+    BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
+    return;
+  }
+  // The time the file asks for, rounded up to whole milliseconds (through
+  // nanoseconds, so that 2.0E-3 is 2 ms and not 3).
+  const auto ns = static_cast<std::uint64_t>(std::llround(seconds * 1e9));
+  const double time_ms = static_cast<double>((ns + 999'999U) / 1'000'000U);
+  const double ms = std::max(tick_ms, time_ms);
+  if (!(ms <= limit)) {
+    BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
+    return;
+  }
+
+  engine_.MoveToState(run_state);
+  if (flags_.StopRequested == kTrue) return;
+  window_.AppendLog("Waiting " + what + ", " + FormatWhole(ms) + " ms...");
   clock_.SleepMs(static_cast<std::uint32_t>(ms));
+  if (end_state != nullptr) engine_.MoveToState(*end_state);
 }
 
 }  // namespace tavrin::svf

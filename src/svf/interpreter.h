@@ -17,7 +17,10 @@ inline constexpr std::int32_t kMaxScanBits = 1 << 26;
 // The longest RUNTEST wait, in milliseconds.
 inline constexpr std::uint32_t kMaxWaitMs = 10U * 60U * 1000U;
 
-// The words of a statement: split at blanks only, empty pieces dropped.
+// The words of a statement. Blanks and tabs separate words. A "(" begins a
+// value that runs to the next ")", and is one word: "(" then its text with
+// blanks and tabs removed, then ")" (missing when the text has none).
+// So "TDI(0F)" gives "TDI" and "(0F)", and "( 0F 12 )" gives "(0F12)".
 std::vector<std::string> StatementWords(std::string_view text);
 
 // Digit-by-digit AND of two hexadecimal texts aligned at their left ends;
@@ -29,6 +32,10 @@ class Interpreter {
  public:
   Interpreter(jtag::Engine& engine, Window& window, RunFlags& flags, Clock& clock)
       : engine_(engine), window_(window), flags_(flags), clock_(clock) {}
+
+  // A run begins: what scans remember (the last MASK of each kind) is
+  // forgotten. The end states are kept.
+  void StartRun();
 
   // Removes a final ";" from the caller's text, then interprets it.
   void ExecuteSvfStatement(std::string& statement);
@@ -45,6 +52,17 @@ class Interpreter {
   void BailOut(const std::string& line);
   void HeaderTrailer(const std::vector<std::string>& words);
   void RunTest(const std::vector<std::string>& words);
+  void State(const std::vector<std::string>& words);
+  // The value given after a scan keyword, or a bail-out (false).
+  bool ScanValue(const std::vector<std::string>& words, std::size_t keyword, std::string& value);
+
+  // The MASK that a scan of one kind (0 SIR, 1 SDR) without MASK compares
+  // under: the last one given, while the length stays the same.
+  struct RememberedMask {
+    std::int64_t length = -1;
+    std::string digits;  // empty: all ones
+  };
+  RememberedMask last_mask_[2];
 
   jtag::Engine& engine_;
   Window& window_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "svf/gatherer.h"
 #include "svf/line_reader.h"
 
 namespace tavrin::svf {
@@ -10,10 +11,6 @@ namespace tavrin::svf {
 namespace {
 
 int ProgressValue(std::uint64_t lines) { return static_cast<int>(std::min<std::uint64_t>(lines, INT_MAX)); }
-
-bool IsBlank(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
 
 std::string Upper(std::string s) {
   for (char& c : s) {
@@ -33,6 +30,7 @@ void RunDriver::cmd_Process_Click() {
   }
   running_ = true;
   statements_ = 0;
+  statement_line_ = 0;
   outcome_ = Run();
   running_ = false;
 }
@@ -74,7 +72,9 @@ RunOutcome RunDriver::Run() {
 
   const std::string path = window_.FilePathText();
   window_.ReplaceLog("Resetting State Machine " + path + "\r\n");
-  engine_.MoveToState("RESET");
+  // The model may believe RESET while the target is elsewhere (start-up,
+  // a run cut short, another tool): the first move always clocks the reset.
+  engine_.ResetTap();
   engine_.MoveToState("RESET");
   window_.ReplaceLog("Opening " + path + "\r\n");
   window_.RepaintLog();
@@ -104,48 +104,64 @@ RunOutcome RunDriver::Run() {
     return RunOutcome::FileError;
   }
   window_.SetProgressMax(ProgressValue(line_count));
+  interpreter_.StartRun();
   std::uint64_t consumed = 0;
-  std::string statement;
   std::string line;
+  std::vector<Gathered> gathered;
+  StatementGatherer gatherer(max_statement);
 
-  while (!file.AtEnd()) {
-    statement.clear();
-    while ((statement.empty() || statement.back() != ';') && flags_.StopRequested != kTrue && !file.AtEnd()) {
-      if (!file.ReadLine(line)) break;
-      ++consumed;
-      if (!line.empty() && line[0] == '/') {
-        window_.AppendLog("> " + line);
-      } else if (statement.size() + line.size() > max_statement) {
-        window_.AppendLog("Uh Oh, the statement at line " + std::to_string(consumed) +
-                          " is longer than I can handle.  Bailing Out");
-        flags_.StopRequested = kTrue;
-      } else {
-        statement += line;
+  while (flags_.StopRequested != kTrue && file.ReadLine(line)) {
+    ++consumed;
+    gathered.clear();
+    if (!gatherer.AddLine(line, consumed, gathered)) {
+      window_.AppendLog("Uh Oh, the statement at line " + std::to_string(consumed) +
+                        " is longer than I can handle.  Bailing Out");
+      flags_.StopRequested = kTrue;
+    }
+    for (Gathered& item : gathered) {
+      if (flags_.StopRequested == kTrue) break;
+      if (item.kind == Gathered::Kind::Comment) {
+        window_.AppendLog("> " + item.text);
+        continue;
       }
+      window_.SetProgressValue(ProgressValue(consumed));
+      statement_line_ = item.line;
+      if (!Execute(item.text)) return RunOutcome::Failed;
     }
-    window_.SetProgressValue(ProgressValue(consumed));
-
-    if (file.Failed()) {
-      window_.ShowMessage(file.TooLong() ? "Cannot read " + path + ": a line is longer than the player accepts"
-                                         : "Cannot read " + path);
-      return RunOutcome::FileError;
-    }
-    if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
-    if (file.AtEnd()) {
-      // The last statement of the file is carried out like any other; a
-      // fragment without its ";" is reported, and the run counts as failed.
-      if (!statement.empty() && statement.back() == ';') {
-        if (!Execute(statement)) return RunOutcome::Failed;
-      } else if (!IsBlank(statement)) {
-        window_.AppendLog("Uh Oh, the file ends inside a statement that has no ';': " + statement.substr(0, 80) +
-                          (statement.size() > 80 ? "..." : ""));
-        flags_.StopRequested = kTrue;
-      }
-      break;
-    }
-    if (!Execute(statement)) return RunOutcome::Failed;
   }
-  return flags_.StopRequested == kTrue ? RunOutcome::Failed : RunOutcome::Completed;
+  if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
+  window_.SetProgressValue(ProgressValue(consumed));
+
+  if (file.Failed()) {
+    // Part of the file has been played: this is a failed run, not a file
+    // that could not be used.
+    const std::string why = file.TooLong() ? "a line is longer than the player accepts" : "a read failed";
+    window_.AppendLog("Uh Oh, I can't read " + path + " after line " + std::to_string(consumed) + ": " + why +
+                      ".  Bailing Out");
+    window_.ShowMessage("Cannot read " + path + ": " + why);
+    flags_.StopRequested = kTrue;
+    return RunOutcome::Failed;
+  }
+  // A fragment without its ";" at the end of the file is reported, and the
+  // run counts as failed.
+  const std::string& rest = gatherer.Pending();
+  if (!rest.empty()) {
+    window_.AppendLog("Uh Oh, the file ends inside a statement that has no ';': " + rest.substr(0, 80) +
+                      (rest.size() > 80 ? "..." : ""));
+    flags_.StopRequested = kTrue;
+    return RunOutcome::Failed;
+  }
+  // A file cut short while it played (or rewritten in between) must not
+  // pass for one that was played whole.
+  if (consumed < line_count) {
+    const std::string text = "Uh Oh, " + path + " ended at line " + std::to_string(consumed) + " of " +
+                             std::to_string(line_count) + ": it changed while it played.  Bailing Out";
+    window_.AppendLog(text);
+    window_.ShowMessage(text);
+    flags_.StopRequested = kTrue;
+    return RunOutcome::Failed;
+  }
+  return RunOutcome::Completed;
 }
 
 }  // namespace tavrin::svf

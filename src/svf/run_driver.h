@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "adapter/adapter.h"
 #include "common/flags.h"
@@ -35,6 +36,9 @@ class RunDriver {
   [[nodiscard]] RunOutcome LastOutcome() const { return outcome_; }
   // Statements handed to the interpreter in the last run.
   [[nodiscard]] std::uint64_t StatementsExecuted() const { return statements_; }
+  // The file's line (from 1) that the statement being carried out, or the
+  // last one, began on.
+  [[nodiscard]] std::uint64_t StatementLine() const { return statement_line_; }
 
   // The longest statement gathered, in characters.
   std::size_t max_statement = std::size_t{64} << 20;
@@ -51,6 +55,7 @@ class RunDriver {
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::NotRun;
   std::uint64_t statements_ = 0;
+  std::uint64_t statement_line_ = 0;
 };
 
 }  // namespace tavrin::svf

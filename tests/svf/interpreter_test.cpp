@@ -27,10 +27,15 @@ class InterpreterTest : public ::testing::Test {
   Interpreter& interp = rig.player.interpreter;
 };
 
-TEST(StatementWordsTest, SplitsAtBlanksOnly) {
+TEST(StatementWordsTest, BlanksAndTabsSeparateAndAParenthesisedValueIsOneWord) {
   EXPECT_EQ(StatementWords("SDR   8  TDI (FF)"), (Lines{"SDR", "8", "TDI", "(FF)"}));
-  EXPECT_EQ(StatementWords("  "), Lines{});
-  EXPECT_EQ(StatementWords("SIR\t8 TDI(0F)"), (Lines{"SIR\t8", "TDI(0F)"}));
+  EXPECT_EQ(StatementWords("  \t "), Lines{});
+  EXPECT_EQ(StatementWords("SIR\t8\tTDI(0F)"), (Lines{"SIR", "8", "TDI", "(0F)"}));
+  // Blanks and tabs inside a value are removed; a word ends at a "(".
+  EXPECT_EQ(StatementWords("TDI ( 01\t23 45 )TDO(6)"), (Lines{"TDI", "(012345)", "TDO", "(6)"}));
+  // A "(" without its ")" keeps the rest of the text, with no ")".
+  EXPECT_EQ(StatementWords("TDI (01 TDO (02"), (Lines{"TDI", "(01TDO(02"}));
+  EXPECT_EQ(StatementWords("8) ENDSTATE"), (Lines{"8)", "ENDSTATE"}));
 }
 
 TEST(MaskHexDigitsTest, AlignsLeftAndReadsJunkAsZero) {
@@ -87,7 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"//note;", {}, false},
         LineCase{"! note;", {"Hmm.  I don't know how to do a !", "Sorry, I've got to bail out.. "}, true},
         LineCase{"PIO (HLHL);", {"Hmm.  I don't know how to do a PIO", "Sorry, I've got to bail out.. "}, true},
-        LineCase{"SIR\t8 TDI (01);", {"Hmm.  I don't know how to do a SIR\t8", "Sorry, I've got to bail out.. "}, true},
         LineCase{"ENDIR;", {"Uh Oh, ENDIR is missing its value.  Bailing Out"}, true},
         LineCase{"RUNTEST;", {"Uh Oh, RUNTEST is missing its value.  Bailing Out"}, true},
         LineCase{"HDR;", {"Uh Oh, HDR is missing its value.  Bailing Out"}, true}));
@@ -128,17 +132,53 @@ INSTANTIATE_TEST_SUITE_P(
                       RunTestCase{"RUNTEST 1500 TCK;", "Waiting 1500 ticks, 2 ms...", 2, jtag::IDLE},
                       RunTestCase{"RUNTEST 2500 TCK;", "Waiting 2500 ticks, 4 ms...", 4, jtag::IDLE},
                       RunTestCase{"RUNTEST 1.0E6 TCK;", "Waiting 1.0E6 ticks, 1001 ms...", 1001, jtag::IDLE},
-                      RunTestCase{"RUNTEST 1.0E-2 SEC;", "Waiting 1.0E-2 ticks, 1 ms...", 1, jtag::IDLE},
                       RunTestCase{"RUNTEST DRPAUSE 3000 TCK;", "Waiting 3000 ticks, 4 ms...", 4, jtag::DRPAUSE},
                       RunTestCase{"RUNTEST IDLE 12000 TCK ENDSTATE IDLE;", "Waiting 12000 ticks, 13 ms...", 13,
-                                  jtag::IDLE}));
+                                  jtag::IDLE},
+                      // Word 1 is the run state only when it names a state.
+                      RunTestCase{"RUNTEST 1000 TCK ENDSTATE IDLE;", "Waiting 1000 ticks, 2 ms...", 2, jtag::IDLE},
+                      RunTestCase{"RUNTEST DRPAUSE 20 TCK ENDSTATE IRPAUSE;", "Waiting 20 ticks, 1 ms...", 1,
+                                  jtag::IRPAUSE},
+                      RunTestCase{"RUNTEST 100 SCK;", "Waiting 100 ticks, 1 ms...", 1, jtag::IDLE},
+                      // A time is waited in full, rounded up to whole ms.
+                      RunTestCase{"RUNTEST 30001E-6 SEC;", "Waiting 30001E-6 SEC, 31 ms...", 31, jtag::IDLE},
+                      RunTestCase{"RUNTEST 1.0E-2 SEC;", "Waiting 1.0E-2 SEC, 10 ms...", 10, jtag::IDLE},
+                      RunTestCase{"RUNTEST 0.002 SEC;", "Waiting 0.002 SEC, 2 ms...", 2, jtag::IDLE},
+                      RunTestCase{"RUNTEST 0.5 SEC;", "Waiting 0.5 SEC, 500 ms...", 500, jtag::IDLE},
+                      RunTestCase{"RUNTEST 1E-9 SEC;", "Waiting 1E-9 SEC, 1 ms...", 1, jtag::IDLE},
+                      // The larger of the two waits, and MAXIMUM read but not used.
+                      RunTestCase{"RUNTEST IDLE 3 TCK 2.00E-002 SEC;", "Waiting 3 ticks and 2.00E-002 SEC, 20 ms...",
+                                  20, jtag::IDLE},
+                      RunTestCase{"RUNTEST 5000 TCK 1.0E-3 SEC;", "Waiting 5000 ticks and 1.0E-3 SEC, 6 ms...", 6,
+                                  jtag::IDLE},
+                      RunTestCase{"RUNTEST IRPAUSE 1.5E-2 SEC MAXIMUM 1 SEC ENDSTATE IDLE;",
+                                  "Waiting 1.5E-2 SEC, 15 ms...", 15, jtag::IDLE}));
 
-TEST_F(InterpreterTest, RunTestWithFiveWordsTakesTheCountAsState) {
-  const auto lines = Run("RUNTEST 1000 TCK ENDSTATE IDLE;");
-  EXPECT_EQ(lines, (Lines{"Uh Oh, I don't recognize state: 1000.  Bailing Out", "Waiting TCK ticks, 1 ms..."}));
-  EXPECT_EQ(rig.window.messages, (Lines{"Uh Oh, I don't recognize state: 1000.  Bailing Out"}));
-  EXPECT_EQ(rig.clock.SleptMs(), 1U);
-  EXPECT_TRUE(Stopped());
+TEST_F(InterpreterTest, RunTestThatCannotBeReadWaitsForNothingAndStops) {
+  struct Case {
+    const char* statement;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"RUNTEST IDEL 100 TCK;", "Uh Oh, I don't recognize state: IDEL.  Bailing Out"},
+      {"RUNTEST 100 TCK ENDSTATE BOGUS;", "Uh Oh, I don't recognize state: BOGUS.  Bailing Out"},
+      {"RUNTEST 100 TCK LATER;", "Uh Oh, I don't know what LATER means in a RUNTEST.  Bailing Out"},
+      {"RUNTEST 1 SEC 100 TCK;", "Uh Oh, I don't know what 100 means in a RUNTEST.  Bailing Out"},
+      {"RUNTEST IDLE;", "Uh Oh, RUNTEST is missing its value.  Bailing Out"},
+      {"RUNTEST 1 SEC MAXIMUM;", "Uh Oh, RUNTEST MAXIMUM wants a time in SEC.  Bailing Out"},
+      {"RUNTEST 100 TCK ENDSTATE;", "Uh Oh, RUNTEST ENDSTATE is missing its state.  Bailing Out"},
+      {"RUNTEST -1E-3 SEC;", "Uh Oh, I can't wait -1E-3 SEC.  Bailing Out"},
+      {"RUNTEST 601 SEC;", "Uh Oh, I can't wait 601 SEC.  Bailing Out"},
+  };
+  for (const Case& c : cases) {
+    rig.player.flags.StopRequested = kFalse;
+    rig.player.engine.CurrentTapState = jtag::DRPAUSE;
+    rig.chip.ClearRecord();
+    EXPECT_EQ(Run(c.statement), Lines{c.line}) << c.statement;
+    EXPECT_TRUE(Stopped()) << c.statement;
+    EXPECT_TRUE(rig.chip.writes.empty()) << c.statement << ": the TAP must not move";
+  }
+  EXPECT_EQ(rig.clock.SleptMs(), 0U);
 }
 
 TEST_F(InterpreterTest, RunTestRefusesWaitsOutOfRange) {
@@ -149,12 +189,15 @@ TEST_F(InterpreterTest, RunTestRefusesWaitsOutOfRange) {
   EXPECT_TRUE(Stopped());
 }
 
-TEST_F(InterpreterTest, StatePassesEveryWordEvenAfterAFailure) {
+TEST_F(InterpreterTest, StateStopsAtTheFirstWordThatIsNoState) {
   rig.player.engine.CurrentTapState = jtag::DRSHIFT;
   Run("STATE RESET IDLE;");
   EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::IDLE);
   EXPECT_EQ(rig.window.log, "");
-  Run("STATE BOGUS DRPAUSE;");
+  std::string many = "STATE DRPAUSE";
+  for (int i = 0; i < 1000; ++i) many += " BOGUS" + std::to_string(i) + " IRPAUSE";
+  EXPECT_EQ(Run(many + ";"), (Lines{"Uh Oh, I don't recognize state: BOGUS0.  Bailing Out"}));
+  EXPECT_EQ(rig.window.messages, (Lines{"Uh Oh, I don't recognize state: BOGUS0.  Bailing Out"}));
   EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::DRPAUSE);
   EXPECT_TRUE(Stopped());
 }
@@ -185,18 +228,47 @@ TEST_F(ScanTest, MismatchFailsAndStops) {
   EXPECT_TRUE(Stopped());
 }
 
-TEST_F(ScanTest, SmaskZeroesTdiBitsAndMasksFromTheLeft) {
+TEST_F(ScanTest, ValuesLineUpAtTheirRightEnds) {
+  // SMASK zeroes the TDI bits it marks 0; both are numbers, bit 0 last.
   EXPECT_EQ(Run("SIR 8 TDI (FF) SMASK (0F);")[1], "Sent: 0F");
-  EXPECT_EQ(Run("SDR 8 TDI (AB) SMASK (F);")[1], "Sent: A0");
+  EXPECT_EQ(Run("SDR 8 TDI (AB) SMASK (F);")[1], "Sent: 0B");
+  EXPECT_EQ(Run("SDR 16 TDI (0001) SMASK (F);")[1], "Sent: 0001");
+  // Short values get 0 digits at the left; digits and bits beyond the
+  // length are dropped.
+  EXPECT_EQ(Run("SDR 21 TDI (16);")[1], "Sent: 000016");
+  EXPECT_EQ(Run("SDR 4 TDI (1F);")[1], "Sent: F");
+  EXPECT_EQ(Run("SDR 6 TDI (FF);")[1], "Sent: 3F");
+  // The comparison looks at the bits of the length only.
+  EXPECT_EQ(Run("SDR 6 TDI (3F) TDO (FF) MASK (FF);").back(), "Masked Expectation: 3F, Masked Result: 3F Pass!");
+  EXPECT_EQ(Run("SDR 32 TDI (1) TDO (1) MASK (F);").back(),
+            "Masked Expectation: 00000001, Masked Result: 00000001 Pass!");
+  EXPECT_FALSE(Stopped());
 }
 
-TEST_F(ScanTest, VerificationNeedsBothTdoAndMask) {
-  for (const char* s : {"SDR 8 TDI (5A);", "SDR 8 TDI (5A) TDO (00);", "SDR 8 TDI (5A) MASK (FF);"}) {
-    const auto lines = Run(s);
-    EXPECT_EQ(lines, (Lines{"lNumBytes= 24", "Sent: 5A", "Got: 5A"})) << s;
-  }
-  EXPECT_FALSE(Stopped());
+TEST_F(ScanTest, TdoWithoutMaskComparesUnderTheLastMaskOfItsKindAndLength) {
+  interp.StartRun();
+  // No MASK yet: all ones, so every bit counts.
+  EXPECT_EQ(Run("SDR 8 TDI (5A) TDO (5B);").back(), "Masked Expectation: 5B, Masked Result: 5A Fail!  Bailing out...");
+  rig.player.flags.StopRequested = kFalse;
+  // A MASK is remembered for the following scans of that kind and length.
+  Run("SDR 8 TDI (5A) TDO (0A) MASK (0F);");
+  EXPECT_EQ(Run("SDR 8 TDI (5A) TDO (FA);").back(), "Masked Expectation: 0A, Masked Result: 0A Pass!");
+  // An SIR has its own.
+  EXPECT_EQ(Run("SIR 8 TDI (5A) TDO (FA);").back(), "Masked Expectation: FA, Masked Result: 5A Fail!  Bailing out...");
+  rig.player.flags.StopRequested = kFalse;
+  // Another length forgets it; a new run forgets it too.
+  Run("SDR 8 TDI (5A) TDO (0A) MASK (0F);");
+  Run("SDR 16 TDI (0000);");
+  EXPECT_EQ(Run("SDR 8 TDI (5A) TDO (FA);").back(), "Masked Expectation: FA, Masked Result: 5A Fail!  Bailing out...");
+  rig.player.flags.StopRequested = kFalse;
+  Run("SDR 8 TDI (5A) TDO (0A) MASK (0F);");
+  interp.StartRun();
+  EXPECT_EQ(Run("SDR 8 TDI (5A) TDO (FA);").back(), "Masked Expectation: FA, Masked Result: 5A Fail!  Bailing out...");
+  // MASK without TDO compares nothing.
+  rig.player.flags.StopRequested = kFalse;
+  EXPECT_EQ(Run("SDR 8 TDI (5A) MASK (FF);"), (Lines{"lNumBytes= 24", "Sent: 5A", "Got: 5A"}));
   EXPECT_EQ(Run("SDR 8 TDI (00) TDO (FF) MASK (00);").back(), "Masked Expectation: 00, Masked Result: 00 Pass!");
+  EXPECT_FALSE(Stopped());
 }
 
 TEST_F(ScanTest, LaterKeywordWinsAndLowerCaseWorks) {
@@ -204,8 +276,10 @@ TEST_F(ScanTest, LaterKeywordWinsAndLowerCaseWorks) {
   EXPECT_EQ(Run("sdr 8 tdi (a5) tdo (a5) mask (ff);").back(), "Masked Expectation: A5, Masked Result: A5 Pass!");
 }
 
-TEST_F(ScanTest, OnlyTheWordAfterTheKeywordIsTheValue) {
-  EXPECT_EQ(Run("SDR 16 TDI (0000 FFFF);")[1], "Sent: 000");
+TEST_F(ScanTest, AValueMaySpanBlanksAndTabs) {
+  EXPECT_EQ(Run("SDR 32 TDI (1234 5678);")[1], "Sent: 12345678");
+  EXPECT_EQ(Run("SDR 8 TDI\t( 0F );")[1], "Sent: 0F");
+  EXPECT_EQ(Run("SDR 8 TDI(02)TDO(02)MASK(FF);").back(), "Masked Expectation: 02, Masked Result: 02 Pass!");
 }
 
 TEST_F(ScanTest, ShortCaptureIsPaddedAndComparedSoAFailedShiftFails) {
@@ -223,12 +297,32 @@ TEST_F(ScanTest, EndStatesComeFromEndirAndEnddr) {
   EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::IDLE);
 }
 
-TEST_F(ScanTest, MalformedValuesAreReportedNotReadPastTheirEnds) {
-  EXPECT_EQ(Run("SDR 8 TDI;").back(), "Uh Oh, TDI has no value in parentheses.  Bailing Out");
-  EXPECT_EQ(Run("SDR 8 TDI ( 0F );").back(), "Uh Oh, TDI has no value in parentheses.  Bailing Out");
-  EXPECT_EQ(Run("SIR;").back(), "Uh Oh, SIR is missing its length.  Bailing Out");
-  EXPECT_TRUE(Stopped());
-  EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
+TEST_F(ScanTest, MalformedScansAreOneClearLineAndSendNothing) {
+  struct Case {
+    const char* statement;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"SDR 8 TDI;", "Uh Oh, TDI has no value in parentheses.  Bailing Out"},
+      {"SDR 8 MASK 0F;", "Uh Oh, MASK has no value in parentheses.  Bailing Out"},
+      {"SDR 8 TDO (0F;", "Uh Oh, the value of TDO has a '(' without its ')'.  Bailing Out"},
+      {"SDR 8 TDI (0G);", "Uh Oh, the value of TDI is not a hexadecimal number: (0G).  Bailing Out"},
+      {"SDR 8 SMASK ();", "Uh Oh, the value of SMASK is not a hexadecimal number: ().  Bailing Out"},
+      {"SDR 8 TDI (00) TD0 (01);", "Uh Oh, I don't know what TD0 means in a SDR.  Bailing Out"},
+      {"SIR 8 (01);", "Uh Oh, I don't know what (01) means in a SIR.  Bailing Out"},
+      {"SIR;", "Uh Oh, SIR is missing its length.  Bailing Out"},
+      {"SDR -1 TDI (FF);", "Uh Oh, SDR wants a length in bits, not -1.  Bailing Out"},
+      {"SDR 8.5 TDI (FF);", "Uh Oh, SDR wants a length in bits, not 8.5.  Bailing Out"},
+      {"SDR 8) TDI (FF);", "Uh Oh, SDR wants a length in bits, not 8).  Bailing Out"},
+      {"SDR TDI (FF);", "Uh Oh, SDR wants a length in bits, not TDI.  Bailing Out"},
+  };
+  for (const Case& c : cases) {
+    rig.player.flags.StopRequested = kFalse;
+    rig.chip.ClearRecord();
+    EXPECT_EQ(Run(c.statement), Lines{c.line}) << c.statement;
+    EXPECT_TRUE(Stopped()) << c.statement;
+    EXPECT_TRUE(rig.chip.calls.empty()) << c.statement;
+  }
 }
 
 TEST_F(ScanTest, TooLongScansAreABailOutNotAnAllocation) {
@@ -240,9 +334,23 @@ TEST_F(ScanTest, TooLongScansAreABailOutNotAnAllocation) {
   EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
 }
 
-TEST_F(ScanTest, NegativeOrZeroLengthShiftsNothing) {
-  EXPECT_EQ(Run("SDR -8 TDI (FF);"), (Lines{"lNumBytes= 0", "Sent: FF", "Got: "}));
-  EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::IDLE);
+TEST_F(ScanTest, ZeroLengthGoesFromCaptureToExit1WithoutShifting) {
+  for (const char* statement : {"SDR 0;", "SIR 0 TDI (FF);"}) {
+    rig.chip.ClearRecord();
+    EXPECT_EQ(Run(statement), (Lines{"lNumBytes= 0", "Sent: ", "Got: "}));
+    // One write per TAP step, each TCK low-high-low with TMS steady: from
+    // Run-Test/Idle through Select, Capture, Exit1, Update, back to Idle.
+    std::vector<int> tms;
+    for (const auto& w : rig.chip.writes) {
+      ASSERT_EQ(w.size(), 3U);
+      tms.push_back((w[0] & 0x02) != 0 ? 1 : 0);
+    }
+    const bool ir = statement[1] == 'I';
+    EXPECT_EQ(tms, ir ? (std::vector<int>{1, 1, 0, 1, 1, 0}) : (std::vector<int>{1, 0, 1, 1, 0})) << statement;
+    EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
+    EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::IDLE);
+  }
+  EXPECT_FALSE(Stopped());
 }
 
 }  // namespace

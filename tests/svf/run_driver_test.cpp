@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "../support/rig.h"
 
 namespace tavrin::svf {
@@ -45,11 +47,14 @@ TEST_F(RunDriverTest, AllThreeLineEndsEndLines) {
   }
 }
 
-TEST_F(RunDriverTest, StatementsSpreadOverLinesJoinWithoutABlank) {
-  const auto lines = rig.Play("SDR 8 TDI\r\n(01);\r\n");
-  EXPECT_EQ(lines[1], "> SDR 8 TDI(01);");
-  // "TDI(01)" is one word and no keyword: the scan goes out with no TDI.
-  EXPECT_EQ(lines[3], "Sent: ");
+TEST_F(RunDriverTest, LinesOfAStatementAreJoinedByOneBlank) {
+  EXPECT_EQ(Body(rig.Play("SIR 8\r\nTDI (01);\r\n")), (Lines{"> SIR 8 TDI (01);", "lNumBytes= 24", "Sent: 01", "Got: 01"}));
+  // Tab-indented clauses, and a value continued on an indented line.
+  const auto lines = rig.Play("SDR 32 TDI (1234\n\t\t5678)\n\tTDO (12345678)\n\tMASK (FFFFFFFF);\n");
+  EXPECT_EQ(Body(lines), (Lines{"> SDR 32 TDI (1234 5678) TDO (12345678) MASK (FFFFFFFF);", "lNumBytes= 96",
+                                "Sent: 12345678", "Got: 12345678",
+                                "Masked Expectation: 12345678, Masked Result: 12345678 Pass!"}));
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
 TEST_F(RunDriverTest, CommentLinesInsideAStatementAreEchoedAndLeftOut) {
@@ -59,19 +64,34 @@ TEST_F(RunDriverTest, CommentLinesInsideAStatementAreEchoedAndLeftOut) {
   EXPECT_EQ(rig.window.progress_max, 5);
 }
 
-TEST_F(RunDriverTest, SemicolonFollowedByBlanksDoesNotEndTheStatement) {
-  const auto lines = rig.Play("TRST OFF; \r\nFREQUENCY 1E6 HZ;\r\nSIR 8 TDI (01); SDR 8 TDI (00);\r\n");
-  EXPECT_EQ(lines[1], "> TRST OFF; FREQUENCY 1E6 HZ;");
-  EXPECT_EQ(lines[3], "> SIR 8 TDI (01); SDR 8 TDI (00);");
+TEST_F(RunDriverTest, AStatementEndsAtItsSemicolonWhereverItStands) {
+  const auto lines = rig.Play("TRST OFF; \t\r\nSIR 8 TDI (02); SDR 16 TDI (1234);\tENDDR IDLE; // the end; really\r\n");
+  EXPECT_EQ(Body(lines), (Lines{"> TRST OFF;", "No control over RST, ignoring ", "> SIR 8 TDI (02);", "lNumBytes= 24",
+                                "Sent: 02", "Got: 02", "> SDR 16 TDI (1234);", "lNumBytes= 48", "Sent: 1234",
+                                "Got: 1234", "> ENDDR IDLE;", "Set DR end state to IDLE", "> // the end; really"}));
+  EXPECT_EQ(rig.player.driver.StatementsExecuted(), 4U);
+  EXPECT_EQ(rig.player.driver.StatementLine(), 2U);
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
-TEST_F(RunDriverTest, IndentedCommentsAndBangLinesAreNotCommentsForTheDriver) {
-  auto lines = rig.Play("  // indented\r\nSIR 8 TDI (01);\r\nTRST OFF;\r\n");
-  EXPECT_EQ(Body(lines), (Lines{">   // indentedSIR 8 TDI (01);", "> TRST OFF;", "No control over RST, ignoring "}));
+TEST_F(RunDriverTest, IndentedCommentLinesAreCommentsAndBangLinesAreNot) {
+  auto lines = rig.Play("  // indented\r\nSIR 8 TDI (01);\r\nSDR 8\r\n\t// inside\r\nTDI (A5);\r\n");
+  EXPECT_EQ(Body(lines), (Lines{">   // indented", "> SIR 8 TDI (01);", "lNumBytes= 24", "Sent: 01", "Got: 01",
+                                "> \t// inside", "> SDR 8 TDI (A5);", "lNumBytes= 24", "Sent: A5", "Got: A5"}));
   lines = rig.Play("! vendor comment\r\nTRST OFF;\r\n");
-  EXPECT_EQ(Body(lines), (Lines{"> ! vendor commentTRST OFF;", "Hmm.  I don't know how to do a !",
+  EXPECT_EQ(Body(lines), (Lines{"> ! vendor comment TRST OFF;", "Hmm.  I don't know how to do a !",
                                 "Sorry, I've got to bail out.. "}));
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
+}
+
+TEST_F(RunDriverTest, EveryRunStartsWithARealReset) {
+  // The model says RESET after start-up; the target may be anywhere.
+  ASSERT_EQ(rig.player.engine.CurrentTapState, jtag::RESET);
+  rig.Play("STATE RESET;\r\n");
+  ASSERT_EQ(rig.chip.writes.size(), 1U) << "one reset step, and nothing for the second move or STATE RESET";
+  EXPECT_EQ(rig.chip.writes[0], (std::vector<std::uint8_t>{0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02,
+                                                           0x82, 0x02}));
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
 TEST_F(RunDriverTest, FinalStatementWithoutLineEndIsExecuted) {
@@ -89,6 +109,31 @@ TEST_F(RunDriverTest, UnterminatedFragmentAtTheEndIsReportedAndFails) {
   // Blanks alone at the end are nothing to report.
   rig.Play("TRST OFF;\r\n   \t\r\n");
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, AFileCutShortWhileItPlaysFails) {
+  // The second pass finds fewer lines than the first counted.
+  struct CuttingWindow : MemoryWindow {
+    std::string path;
+    void SetProgressMax(int max) override {
+      MemoryWindow::SetProgressMax(max);
+      std::filesystem::resize_file(path, 10);  // keeps "TRST OFF;\n"
+    }
+  } window;
+  adapter::FakeD2xx chip;
+  FakeClock clock;
+  player::Player p{window, chip, clock};
+  p.Form_Load();
+  const std::string path = rig.SelectFile("TRST OFF;\nTRST OFF;\nTRST OFF;\n");
+  window.path = path;
+  window.selected_file = "test.svf";
+  window.file_path = path;
+  window.single_step = 0;
+  p.cmd_Process_Click();
+  EXPECT_EQ(p.driver.LastOutcome(), RunOutcome::Failed);
+  const std::string text = "Uh Oh, " + path + " ended at line 1 of 3: it changed while it played.  Bailing Out";
+  EXPECT_EQ(window.LogLines().back(), text);
+  EXPECT_EQ(window.messages.back(), text);
 }
 
 TEST_F(RunDriverTest, BailOutEndsTheRunBeforeTheNextStatement) {

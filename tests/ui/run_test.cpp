@@ -135,7 +135,7 @@ class RunTest : public QObject {
     // While the operator looks, the bar shows the lines read so far.
     QCOMPARE(bar_at_wait, (std::vector<int>{2, 3, 5, 6, 7}));
     QCOMPARE(echoed_at_wait.front(), std::string("> ENDDR IDLE;"));
-    QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5)  TDO (A5) MASK (FF);"));
+    QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5) TDO (A5) MASK (FF);"));
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
     QVERIFY(rig.messages.empty());
     const std::string log = rig.window->LogText();
@@ -175,7 +175,7 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
     QCOMPARE(rig.Core().flags.StopRequested, kTrue);
     const std::string log = rig.window->LogText();
-    const std::string tail = "> SDR 8 TDI (A5)  TDO (A5) MASK (FF);\r\n";
+    const std::string tail = "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
     QCOMPARE(rig.Bar()->value(), 5);  // lines consumed up to the held statement
