@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "adapter/virtual/virtual_d2xx.h"
+#include "jtag/tap.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
@@ -26,8 +27,9 @@ BoardSpec Example(const std::string& name) {
 struct PlayerRig {
   explicit PlayerRig(BoardSpec board) : chip(std::move(board)) {}
 
-  std::vector<std::string> PlayFile(const std::string& path) {
-    player.Form_Load();
+  // Start-up (unless the test did it), then the file played at once.
+  std::vector<std::string> PlayFile(const std::string& path, bool load = true) {
+    if (load) player.Form_Load();
     window.selected_file = std::filesystem::path(path).filename().string();
     window.file_path = path;
     window.single_step = 0;
@@ -35,12 +37,12 @@ struct PlayerRig {
     return window.LogLines();
   }
 
-  std::vector<std::string> PlayText(const std::string& text) {
+  std::vector<std::string> PlayText(const std::string& text, bool load = true) {
     const auto dir = std::filesystem::temp_directory_path() / ("tavrin-virtual-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto path = dir / "board.svf";
     std::ofstream(path, std::ios::binary) << text;
-    auto lines = PlayFile(path.string());
+    auto lines = PlayFile(path.string(), load);
     std::filesystem::remove_all(dir);
     return lines;
   }
@@ -116,6 +118,103 @@ TEST(PlayerOnBoard, UnplugDuringARunIsReportedAndEndsIt) {
   ASSERT_FALSE(rig.window.messages.empty());
   EXPECT_NE(rig.window.messages.front().find("returned 0x4"), std::string::npos) << rig.window.messages.front();
   EXPECT_TRUE(rig.chip.IsUnplugged());
+}
+
+// --- How files are read, seen on the board ---
+// The built-in board's SCRATCH register (opcode 02, 16 bits) keeps what an
+// SDR wrote, so it shows that the statement really ran; its IDCODE
+// (f6e5f093, selected after a reset) shows that a check really happened.
+
+std::string Scratch(PlayerRig& rig) { return HexFromBits(*rig.chip.Chain().Device(0).RegisterValue("SCRATCH")); }
+
+TEST(ReaderOnBoard, EveryLayoutOfAStatementReachesTheBoard) {
+  struct Case {
+    const char* layout;
+    const char* text;
+    const char* scratch;
+  };
+  const Case cases[] = {
+      {"a blank after the ';'", "SIR 8 TDI (02); \nSDR 16 TDI (1234);\n", "1234"},
+      {"a comment after the ';'", "SIR 8 TDI (02); // scratch\nSDR 16 TDI (1234);\n", "1234"},
+      {"two statements on a line", "SIR 8 TDI (02); SDR 16 TDI (1234);\n", "1234"},
+      {"an indented comment line", "SIR 8 TDI (02);\n   // write it\nSDR 16 TDI (1234);\n", "1234"},
+      {"words over lines", "SIR 8\nTDI (02);\nSDR 16\n  TDI (1234);\n", "1234"},
+      {"tabs", "SIR\t8\tTDI\t(02);\r\nSDR\t16\tTDI\t(1234);\r\n", "1234"},
+      {"no blank before '('", "SIR 8 TDI(02);\rSDR 16 TDI(1234);\r", "1234"},
+      {"a value over lines", "SIR 8 TDI (02);\nSDR 16 TDI (12\n\t\t34);\n", "1234"},
+      {"short values", "SIR 8 TDI (2);\nSDR 16 TDI (0001) SMASK (F);\n", "0001"},
+      {"a length of 0 changes nothing", "SIR 8 TDI (02);\nSDR 16 TDI (1234);\nSDR 0;\n", "1234"},
+  };
+  for (const Case& c : cases) {
+    PlayerRig rig(DefaultBoard());
+    const auto lines = rig.PlayText(c.text);
+    EXPECT_EQ(rig.player.driver.LastOutcome(), svf::RunOutcome::Completed) << c.layout;
+    EXPECT_EQ(Scratch(rig), c.scratch) << c.layout << "\n" << ::testing::PrintToString(lines);
+  }
+}
+
+TEST(ReaderOnBoard, TdoIsComparedWithAndWithoutMask) {
+  struct Case {
+    const char* what;
+    const char* text;
+    int passes;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"TDO alone", "SDR 32 TDI (0) TDO (F6E5F093);\n", 1, false},
+      {"TDO alone, wrong", "SDR 32 TDI (0) TDO (F6E5F092);\n", 0, true},
+      {"TDO on a tab-indented line, wrong", "SDR 32 TDI (00000000)\n\tTDO (F6E5F092);\n", 0, true},
+      // The second scan compares under the first one's MASK, so its top
+      // digit does not count.
+      {"the last MASK", "SDR 32 TDI (0) TDO (06E5F093) MASK (0FFFFFFF);\nSDR 32 TDI (0) TDO (16E5F093);\n", 2, false},
+  };
+  for (const Case& c : cases) {
+    PlayerRig rig(DefaultBoard());
+    const auto lines = rig.PlayText(c.text);
+    EXPECT_EQ(Count(lines, " Pass!"), c.passes) << c.what;
+    EXPECT_EQ(Count(lines, " Fail!"), c.fails ? 1 : 0) << c.what;
+    EXPECT_EQ(rig.player.driver.LastOutcome(), c.fails ? svf::RunOutcome::Failed : svf::RunOutcome::Completed)
+        << c.what;
+  }
+}
+
+TEST(ReaderOnBoard, ATargetLeftElsewhereIsResetFirst) {
+  PlayerRig rig(DefaultBoard());
+  rig.player.Form_Load();
+  rig.player.cmd_OpenInterface_Click();
+  rig.player.cmd_FTSetup_Click();
+  // Another tool leaves the TAP in Shift-DR; the player's model says RESET.
+  const std::uint8_t to_shift_dr[] = {0x00, 0x80, 0x00, 0x02, 0x82, 0x02, 0x00, 0x80, 0x00, 0x00, 0x80, 0x00};
+  std::uint32_t written = 0;
+  ASSERT_EQ(rig.chip.FT_Write(rig.player.adapter.DeviceHandle, to_shift_dr, sizeof to_shift_dr, &written), FT_OK);
+  ASSERT_EQ(rig.chip.Chain().Device(0).State(), TapState::ShiftDr);
+  ASSERT_EQ(rig.player.engine.CurrentTapState, jtag::RESET);
+  const auto lines = rig.PlayText("STATE RESET;\nSDR 32 TDI (0) TDO (F6E5F093) MASK (FFFFFFFF);\n", false);
+  EXPECT_EQ(Count(lines, " Pass!"), 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(rig.player.driver.LastOutcome(), svf::RunOutcome::Completed);
+}
+
+TEST(ReaderOnBoard, WaitsInSecondsAreWaitedInFull) {
+  PlayerRig rig(DefaultBoard());
+  const auto lines = rig.PlayText("RUNTEST 30001E-6 SEC;\nRUNTEST IDLE 3 TCK 1.00E-001 SEC;\nRUNTEST 1000 TCK ENDSTATE IDLE;\n");
+  EXPECT_EQ(rig.clock.SleptMs(), 31U + 100U + 2U) << ::testing::PrintToString(lines);
+  EXPECT_EQ(rig.player.driver.LastOutcome(), svf::RunOutcome::Completed);
+}
+
+TEST(ReaderOnBoard, BadStatesAndBadValuesEndTheRunWithOneMessage) {
+  PlayerRig rig(DefaultBoard());
+  std::string states = "STATE";
+  for (int i = 0; i < 100000; ++i) states += " NOWHERE IDLE";
+  rig.PlayText(states + ";\nSIR 8 TDI (02);\n");
+  EXPECT_EQ(rig.window.messages, (std::vector<std::string>{"Uh Oh, I don't recognize state: NOWHERE.  Bailing Out"}));
+  EXPECT_EQ(rig.player.driver.LastOutcome(), svf::RunOutcome::Failed);
+  EXPECT_EQ(rig.chip.Chain().Device(0).InstructionName(), "IDCODE") << "nothing after the STATE ran";
+
+  PlayerRig bad(DefaultBoard());
+  const auto lines = bad.PlayText("SIR 8 TDI (02);\nSDR 16 TDI (12O4);\n");
+  EXPECT_EQ(lines.back(), "Uh Oh, the value of TDI is not a hexadecimal number: (12O4).  Bailing Out");
+  EXPECT_EQ(Scratch(bad), "0000") << "a bad value is never sent";
+  EXPECT_EQ(bad.player.driver.LastOutcome(), svf::RunOutcome::Failed);
 }
 
 }  // namespace

@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "adapter/virtual/virtual_d2xx.h"
+#include "common/clock.h"
+#include "common/memory_window.h"
+#include "player/player.h"
 #include "bench.h"
 
 namespace tavrin::adapter::virt {
@@ -161,6 +168,41 @@ TEST(Vcd, BoardTrafficOneStepPerByte) {
       ASSERT_EQ(d.LevelAt("tdo", k), (answers[k] & 0x40U) != 0) << k;
     }
   }
+}
+
+TEST(Vcd, EveryRunOfThePlayerBeginsWithFiveClocksAtTmsHigh) {
+  VirtualD2xx chip(DefaultBoard());
+  MemoryWindow window;
+  FakeClock clock;
+  player::Player p{window, chip, clock};
+  p.Form_Load();  // the model says RESET: it cannot know where the target is
+  const auto path = std::filesystem::temp_directory_path() / ("tavrin-vcd-" + std::to_string(::getpid()) + ".svf");
+  std::ofstream(path) << "SDR 32 TDI (0) TDO (F6E5F093);\n";
+  window.selected_file = path.filename().string();
+  window.file_path = path.string();
+  window.single_step = 0;
+  for (int run = 0; run < 2; ++run) {
+    std::ostringstream out;
+    chip.StartVcd(out);
+    p.cmd_Process_Click();
+    chip.StopVcd();
+    EXPECT_EQ(p.driver.LastOutcome(), svf::RunOutcome::Completed) << run;
+    const Dump d(out.str());
+    ASSERT_TRUE(d.well_formed);
+    // TCK rises with TMS high, from the first rising edge on.
+    int high = 0;
+    bool tck = d.LevelAt("tck", 0);
+    for (const auto& c : d.changes) {
+      if (c.name != "tck") continue;
+      if (c.level && !tck) {
+        if (!d.LevelAt("tms", c.time)) break;
+        ++high;
+      }
+      tck = c.level;
+    }
+    EXPECT_GE(high, 5) << "run " << run;
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(Vcd, ModeChangeTakesAStepAndStopEndsTheDump) {
