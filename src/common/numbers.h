@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,13 +24,20 @@ double RoundHalfEven(double value);
 // RoundHalfEven, then the 32-bit integer; nothing when it does not fit.
 std::optional<std::int32_t> RoundToInt32(double value);
 
-// Value of one hexadecimal digit (either case), or -1.
-inline int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+namespace detail {
+constexpr std::array<std::int8_t, 256> MakeHexTable() {
+  std::array<std::int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  return t;
 }
+inline constexpr std::array<std::int8_t, 256> kHexValue = MakeHexTable();
+}  // namespace detail
+
+// Value of one hexadecimal digit (either case), or -1.
+inline int HexDigitValue(char c) { return detail::kHexValue[static_cast<unsigned char>(c)]; }
 
 inline char HexDigitChar(unsigned value) { return "0123456789ABCDEF"[value & 0xFU]; }
 

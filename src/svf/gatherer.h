@@ -2,17 +2,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tavrin::svf {
-
-// What one line of a file completes: a comment to echo, or a statement.
-struct Gathered {
-  enum class Kind { Comment, Statement };
-  Kind kind;
-  std::string text;
-  std::uint64_t line;  // the line the comment or statement begins on, from 1
-};
 
 // Turns the lines of an SVF file into statements.
 //
@@ -27,10 +18,18 @@ class StatementGatherer {
  public:
   explicit StatementGatherer(std::size_t max_statement) : max_statement_(max_statement) {}
 
-  // Takes the next line of the file (numbered from 1) and appends to `out`
-  // what it completes, in order. False when the statement being gathered
-  // would grow past the bound; it is dropped then.
-  bool AddLine(std::string_view line, std::uint64_t line_number, std::vector<Gathered>& out);
+  // What a line completes, handed over in order as it is found.
+  enum class Kind { Comment, Statement };
+
+  // Takes the next line of the file (numbered from 1) and calls
+  // sink(kind, text, first_line) for each comment and complete statement it
+  // holds. The text (a std::string&) is valid during the call only, and the
+  // sink may change it: a statement is handed over in place, not copied. The sink returns false to
+  // stop taking the line. AddLine returns false when the statement being
+  // gathered would grow past the bound (it is dropped then) or the sink
+  // stopped.
+  template <typename Sink>
+  bool AddLine(std::string_view line, std::uint64_t line_number, Sink&& sink);
 
   // The statement still being gathered (no ";" yet), and the line it began on.
   [[nodiscard]] const std::string& Pending() const { return pending_; }
@@ -38,10 +37,43 @@ class StatementGatherer {
 
  private:
   bool Append(std::string_view piece, std::uint64_t line_number);
+  static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+  static std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+  }
 
   std::size_t max_statement_;
   std::string pending_;
   std::uint64_t pending_line_ = 0;
 };
+
+template <typename Sink>
+bool StatementGatherer::AddLine(std::string_view line, std::uint64_t line_number, Sink&& sink) {
+  const std::string_view trimmed = Trim(line);
+  if ((!line.empty() && line[0] == '/') || trimmed.substr(0, 2) == "//") {
+    std::string comment(line);
+    return sink(Kind::Comment, comment, line_number);
+  }
+  std::string_view rest = line;
+  for (;;) {
+    const std::size_t semi = rest.find(';');
+    if (semi == std::string_view::npos) return Append(rest, line_number);
+    if (!Append(rest.substr(0, semi), line_number)) return false;
+    // A ";" alone still makes an (empty) statement.
+    if (pending_.empty()) pending_line_ = line_number;
+    pending_.push_back(';');
+    const bool go_on = sink(Kind::Statement, pending_, pending_line_);
+    pending_.clear();  // keeps its memory for the next statement
+    if (!go_on) return false;
+    rest = Trim(rest.substr(semi + 1));
+    if (rest.empty()) return true;
+    if (rest.substr(0, 2) == "//") {
+      std::string comment(rest);
+      return sink(Kind::Comment, comment, line_number);
+    }
+  }
+}
 
 }  // namespace tavrin::svf

@@ -19,11 +19,16 @@ std::vector<std::string> StatementWords(std::string_view text) {
     }
     std::string word;
     if (text[i] == '(') {
+      // Long values are copied in runs between blanks, not byte by byte.
       const std::size_t close = text.find(')', i);
       const std::size_t stop = close == std::string_view::npos ? text.size() : close + 1;
       word.reserve(stop - i);
-      for (; i < stop; ++i) {
-        if (!blank(text[i])) word.push_back(text[i]);
+      while (i < stop) {
+        std::size_t run = i;
+        while (run < stop && !blank(text[run])) ++run;
+        word.append(text.substr(i, run - i));
+        i = run;
+        while (i < stop && blank(text[i])) ++i;
       }
     } else {
       const std::size_t start = i;

@@ -107,26 +107,25 @@ RunOutcome RunDriver::Run() {
   interpreter_.StartRun();
   std::uint64_t consumed = 0;
   std::string line;
-  std::vector<Gathered> gathered;
   StatementGatherer gatherer(max_statement);
 
   while (flags_.StopRequested != kTrue && file.ReadLine(line)) {
     ++consumed;
-    gathered.clear();
-    if (!gatherer.AddLine(line, consumed, gathered)) {
+    const bool whole = gatherer.AddLine(
+        line, consumed, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t first_line) {
+          if (kind == StatementGatherer::Kind::Comment) {
+            window_.AppendLog("> " + text);
+          } else {
+            window_.SetProgressValue(ProgressValue(consumed));
+            statement_line_ = first_line;
+            (void)Execute(text);  // false: Break in the single-step wait, seen below
+          }
+          return flags_.StopRequested != kTrue;
+        });
+    if (!whole && flags_.StopRequested != kTrue) {
       window_.AppendLog("Uh Oh, the statement at line " + std::to_string(consumed) +
                         " is longer than I can handle.  Bailing Out");
       flags_.StopRequested = kTrue;
-    }
-    for (Gathered& item : gathered) {
-      if (flags_.StopRequested == kTrue) break;
-      if (item.kind == Gathered::Kind::Comment) {
-        window_.AppendLog("> " + item.text);
-        continue;
-      }
-      window_.SetProgressValue(ProgressValue(consumed));
-      statement_line_ = item.line;
-      if (!Execute(item.text)) return RunOutcome::Failed;
     }
   }
   if (flags_.StopRequested == kTrue) return RunOutcome::Failed;

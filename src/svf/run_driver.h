@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "adapter/adapter.h"
 #include "common/flags.h"
