@@ -208,7 +208,8 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
   // The time the file asks for, rounded up to whole milliseconds (through
   // nanoseconds, so that 2.0E-3 is 2 ms and not 3).
   const auto ns = static_cast<std::uint64_t>(std::llround(seconds * 1e9));
-  const double time_ms = static_cast<double>((ns + 999'999U) / 1'000'000U);
+  const std::uint64_t whole_ms = (ns + 999'999U) / 1'000'000U;
+  const auto time_ms = static_cast<double>(whole_ms);
   const double ms = std::max(tick_ms, time_ms);
   if (!(ms <= limit)) {
     BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");

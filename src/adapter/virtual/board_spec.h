@@ -10,7 +10,7 @@ namespace tavrin::adapter::virt {
 
 // Limits of a board description. Everything read from a file is bounded by
 // these, so a hostile file can cost at most a few megabytes.
-inline constexpr std::size_t kMaxBoardFileBytes = 4U * 1024U * 1024U;
+inline constexpr std::size_t kMaxBoardFileBytes = std::size_t{4} << 20U;
 inline constexpr std::size_t kMaxJsonDepth = 16;
 inline constexpr std::size_t kMaxDevices = 64;
 inline constexpr unsigned kMinIrLength = 2;

@@ -20,7 +20,7 @@ inline constexpr const char* kVirtualDescription = "FT232R Virtual Board";
 inline constexpr const char* kVirtualSerial = "VIRT0001";
 // Answers waiting beyond this many bytes are lost (a real chip would stop
 // taking bytes until the host reads; here nothing waits).
-inline constexpr std::size_t kMaxQueuedAnswers = 64U * 1024U * 1024U;
+inline constexpr std::size_t kMaxQueuedAnswers = std::size_t{64} << 20U;
 
 // The chip calls, for fault injection and call counts.
 enum class Op : std::uint8_t {
