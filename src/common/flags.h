@@ -22,6 +22,10 @@ struct RunFlags {
   // The adapter is about to be closed under a running run (the window is
   // closing, or Close was clicked): scans end after their current chunk.
   bool Closing = false;
+  // StopRequested was set by the operator (Break, Close Interface, closing
+  // the window, Ctrl-C or a signal), not by a failure. Cleared when a run
+  // starts.
+  bool OperatorStop = false;
 };
 
 }  // namespace tavrin

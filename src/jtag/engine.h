@@ -38,6 +38,11 @@ class Engine {
   // and gives the captured TDO bits as hexadecimal text.
   std::string ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi);
 
+  // The last ShiftBits stopped before its last bit because the run was
+  // stopped (Break, closing): the TAP is still in the shift state, and the
+  // captured text holds only the chunks that were read.
+  [[nodiscard]] bool LastScanCut() const { return last_scan_cut_; }
+
   [[nodiscard]] const TapTables& Tables() const { return tables_; }
 
   int CurrentTapState = RESET;
@@ -61,6 +66,7 @@ class Engine {
   RunFlags& flags_;
   Clock& clock_;
   TapTables tables_{};
+  bool last_scan_cut_ = false;
 };
 
 }  // namespace tavrin::jtag

@@ -45,6 +45,7 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
 
 std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
   std::string result;  // built least significant digit first, reversed at the end
+  last_scan_cut_ = false;
   if (!Ready()) return result;
   adapter::D2xx& chip = adapter_.Chip();
   std::uint8_t pins = 0;
@@ -55,6 +56,7 @@ std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_cou
   const std::int64_t byte_count = 3 * bits;
   // The last bit carries TMS 1 and leaves the shift state; the model follows
   // before anything is sent.
+  const int shift_state = CurrentTapState;
   if (bits > 0) {
     CurrentTapState = tables_.NextStateTable[static_cast<std::size_t>(CurrentTapState)][1];
   }
@@ -68,7 +70,12 @@ std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_cou
   std::array<std::uint8_t, kChunkBytes> answers{};
   std::int64_t bit = 0;
   while (bit < bits) {
-    if (flags_.Closing) {
+    // A stopped run (Break, closing, a failure elsewhere) ends the scan
+    // after the chunk in flight. The last bit, which leaves the shift state,
+    // has not been clocked: the model goes back to the shift state.
+    if (flags_.StopRequested == kTrue || flags_.Closing) {
+      CurrentTapState = shift_state;
+      last_scan_cut_ = true;
       std::reverse(result.begin(), result.end());
       return result;
     }

@@ -45,6 +45,7 @@ void Player::Form_Load() {
 
 void Player::Form_Unload() {
   flags.StopRequested = kTrue;
+  flags.OperatorStop = true;
   if (driver.Running()) {
     // The run underneath still uses the adapter: it stops at its next check,
     // any scan in progress ends after its current chunk, and the shutdown
@@ -72,6 +73,7 @@ void Player::cmd_CloseInterface_Click() {
     // Closing under a scan would leave the run clocking a closed adapter:
     // the run is stopped and the adapter closed once it has returned.
     flags.StopRequested = kTrue;
+    flags.OperatorStop = true;
     flags.Closing = true;
     close_pending_ = true;
     return;

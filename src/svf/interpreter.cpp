@@ -125,11 +125,28 @@ void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
   }
 }
 
+bool Interpreter::Wait(std::uint32_t ms) {
+  // In slices, with the window's events handled between them, so that it
+  // repaints and a stop cuts the wait short. The end is a point in time, so
+  // the slices add up to the whole wait.
+  constexpr std::uint64_t kSliceUs = 20'000;
+  const std::uint64_t end = clock_.NowMicros() + std::uint64_t{ms} * 1000U;
+  for (;;) {
+    const std::uint64_t now = clock_.NowMicros();
+    if (now >= end) return true;
+    const std::uint64_t slice = std::min(end - now, kSliceUs);
+    clock_.SleepMs(static_cast<std::uint32_t>((slice + 999U) / 1000U));
+    window_.ProcessPendingEventsNow();
+    if (flags_.StopRequested == kTrue) return false;
+  }
+}
+
 void Interpreter::State(const std::vector<std::string>& words) {
   // The walk stops at the first word that is no state (reported once by the
   // walk itself) or at a failed step.
   for (std::size_t i = 1; i < words.size(); ++i) {
     engine_.MoveToState(words[i]);
+    window_.ProcessPendingEvents();
     if (flags_.StopRequested == kTrue) return;
   }
 }
@@ -219,7 +236,7 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
   engine_.MoveToState(run_state);
   if (flags_.StopRequested == kTrue) return;
   window_.AppendLog("Waiting " + what + ", " + FormatWhole(ms) + " ms...");
-  clock_.SleepMs(static_cast<std::uint32_t>(ms));
+  if (!Wait(static_cast<std::uint32_t>(ms))) return;
   if (end_state != nullptr) engine_.MoveToState(*end_state);
 }
 

@@ -53,6 +53,8 @@ class Interpreter {
   void HeaderTrailer(const std::vector<std::string>& words);
   void RunTest(const std::vector<std::string>& words);
   void State(const std::vector<std::string>& words);
+  // Waits on the clock; false when the run was stopped meanwhile.
+  bool Wait(std::uint32_t ms);
   // The value given after a scan keyword, or a bail-out (false).
   bool ScanValue(const std::vector<std::string>& words, std::size_t keyword, std::string& value);
 

@@ -31,7 +31,18 @@ void RunDriver::cmd_Process_Click() {
   running_ = true;
   statements_ = 0;
   statement_line_ = 0;
+  lines_read_ = 0;
   outcome_ = Run();
+  // Whatever stopped the run, nothing waits for Step any more: a flag left
+  // set would make the window wait for events at every digit of later runs.
+  flags_.AwaitingStep = kFalse;
+  stopped_by_operator_ = outcome_ == RunOutcome::Failed && flags_.OperatorStop;
+  if (stopped_by_operator_) {
+    const std::uint64_t line = StopLine();
+    window_.AppendLog(line == 0 ? std::string("Uh Oh, the operator stopped the run before it began.  Bailing Out")
+                                : "Uh Oh, the operator stopped the run at line " + std::to_string(line) +
+                                      ".  Bailing Out");
+  }
   running_ = false;
 }
 
@@ -51,6 +62,8 @@ bool RunDriver::Execute(std::string& statement) {
 
 RunOutcome RunDriver::Run() {
   flags_.StopRequested = kFalse;
+  flags_.OperatorStop = false;
+  flags_.AwaitingStep = kFalse;
   if (adapter_.InterfaceOpen != kTrue) {
     adapter_.cmd_Find_Click();
     adapter_.cmd_OpenInterface_Click();
@@ -89,7 +102,14 @@ RunOutcome RunDriver::Run() {
       return RunOutcome::FileError;
     }
     std::string line;
-    while (counter.ReadLine(line)) ++line_count;
+    // A huge file takes a while to count: Break and closing are seen.
+    constexpr std::uint64_t kLinesPerEventPass = 1U << 14;
+    while (counter.ReadLine(line)) {
+      if (++line_count % kLinesPerEventPass == 0) {
+        window_.ProcessPendingEventsNow();
+        if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
+      }
+    }
     if (counter.Failed()) {
       window_.ShowMessage(counter.TooLong() ? "Cannot read " + path + ": a line is longer than the player accepts"
                                             : "Cannot read " + path);
@@ -110,7 +130,7 @@ RunOutcome RunDriver::Run() {
   StatementGatherer gatherer(max_statement);
 
   while (flags_.StopRequested != kTrue && file.ReadLine(line)) {
-    ++consumed;
+    lines_read_ = ++consumed;
     const bool whole = gatherer.AddLine(
         line, consumed, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t first_line) {
           if (kind == StatementGatherer::Kind::Comment) {

@@ -29,7 +29,10 @@ class RunDriver {
 
   void cmd_Process_Click();
   void cmd_step_Click() { flags_.AwaitingStep = kFalse; }
-  void cmd_breakstep_Click() { flags_.StopRequested = kTrue; }
+  void cmd_breakstep_Click() {
+    flags_.StopRequested = kTrue;
+    flags_.OperatorStop = true;
+  }
 
   [[nodiscard]] bool Running() const { return running_; }
   [[nodiscard]] RunOutcome LastOutcome() const { return outcome_; }
@@ -38,6 +41,12 @@ class RunDriver {
   // The file's line (from 1) that the statement being carried out, or the
   // last one, began on.
   [[nodiscard]] std::uint64_t StatementLine() const { return statement_line_; }
+
+  // Where the run stopped or ended: the statement being carried out, or the
+  // line being read; 0 before the first line. And whether the operator
+  // stopped it.
+  [[nodiscard]] std::uint64_t StopLine() const { return statement_line_ != 0 ? statement_line_ : lines_read_; }
+  [[nodiscard]] bool StoppedByOperator() const { return stopped_by_operator_; }
 
   // The longest statement gathered, in characters.
   std::size_t max_statement = std::size_t{64} << 20;
@@ -55,6 +64,8 @@ class RunDriver {
   RunOutcome outcome_ = RunOutcome::NotRun;
   std::uint64_t statements_ = 0;
   std::uint64_t statement_line_ = 0;
+  std::uint64_t lines_read_ = 0;
+  bool stopped_by_operator_ = false;
 };
 
 }  // namespace tavrin::svf

@@ -119,6 +119,8 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
   }
   const std::string& end_state = ir ? EndIrState : EndDrState;
   std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(length), tdi);
+  // A scan cut short by a stop has nothing to report or compare.
+  if (engine_.LastScanCut()) return;
   window_.AppendLog("Sent: " + tdi);
   window_.AppendLog("Got: " + captured);
 

@@ -246,19 +246,61 @@ TEST_F(RunDriverTest, BreakDuringTheWaitEndsTheRunWithoutExecuting) {
     else rig.player.cmd_breakstep_Click();
   };
   rig.player.cmd_Process_Click();
-  EXPECT_EQ(rig.window.LogLines().back(), "> ENDDR DRPAUSE;");
+  const auto lines = rig.window.LogLines();
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[lines.size() - 2], "> ENDDR DRPAUSE;");
+  EXPECT_EQ(lines.back(), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
   EXPECT_EQ(rig.player.interpreter.EndDrState, "IDLE");
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_TRUE(rig.player.driver.StoppedByOperator());
+  EXPECT_EQ(rig.player.flags.AwaitingStep, kFalse) << "nothing waits for Step after the run";
 }
 
-TEST_F(RunDriverTest, BreakDuringAScanFinishesTheStatementThenStops) {
+TEST_F(RunDriverTest, BreakDuringAScanStopsAfterTheChunkInFlight) {
   rig.SelectFile("SDR 64 TDI (0123456789ABCDEF) TDO (0123456789ABCDEF) MASK (FFFFFFFFFFFFFFFF);\r\nTRST OFF;\r\n");
   rig.window.single_step = 0;
   rig.window.on_events = [&] { rig.player.cmd_breakstep_Click(); };
   rig.player.cmd_Process_Click();
   const auto lines = rig.window.LogLines();
-  EXPECT_EQ(lines.back(),
-            "Masked Expectation: 0123456789ABCDEF, Masked Result: 0123456789ABCDEF Pass!");
+  EXPECT_EQ(lines.back(), "Uh Oh, the operator stopped the run at line 1.  Bailing Out");
+  EXPECT_EQ(lines[lines.size() - 2], "lNumBytes= 192");
+  // The reset, the walk to Shift-DR (four steps), then one chunk of 16 bits.
+  ASSERT_EQ(rig.chip.writes.size(), 6U);
+  EXPECT_EQ(rig.chip.writes.back().size(), 48U);
+  // The last bit was never clocked: the TAP is still shifting.
+  EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::DRSHIFT);
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+
+  // The next run starts from a reset and plays the file whole.
+  rig.window.on_events = nullptr;
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.LogLines().back(), "No control over RST, ignoring ");
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
+TEST_F(RunDriverTest, BreakCutsARunTestWaitShort) {
+  rig.SelectFile("RUNTEST 10 SEC;\r\nTRST OFF;\r\n");
+  rig.window.single_step = 0;
+  int passes = 0;
+  rig.window.on_events = [&] {
+    if (++passes == 3) rig.player.cmd_breakstep_Click();
+  };
+  rig.player.cmd_Process_Click();
+  // Events come every 20 ms of the wait; the third one breaks.
+  EXPECT_EQ(rig.clock.SleptMs(), 60U);
+  EXPECT_EQ(rig.window.LogLines().back(), "Uh Oh, the operator stopped the run at line 1.  Bailing Out");
+  EXPECT_EQ(Outcome(), RunOutcome::Failed);
+}
+
+TEST_F(RunDriverTest, BreakWhileCountingAHugeFileStopsBeforeItBegins) {
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "TRST OFF;\n";
+  rig.SelectFile(text);
+  rig.window.single_step = 0;
+  rig.window.on_events = [&] { rig.player.cmd_breakstep_Click(); };
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.player.driver.StatementsExecuted(), 0U);
+  EXPECT_EQ(rig.window.LogLines().back(), "Uh Oh, the operator stopped the run before it began.  Bailing Out");
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
 }
 

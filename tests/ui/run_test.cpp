@@ -175,7 +175,8 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
     QCOMPARE(rig.Core().flags.StopRequested, kTrue);
     const std::string log = rig.window->LogText();
-    const std::string tail = "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\n";
+    const std::string tail =
+        "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\nUh Oh, the operator stopped the run at line 4.  Bailing Out\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
     QCOMPARE(rig.Bar()->value(), 5);  // lines consumed up to the held statement
