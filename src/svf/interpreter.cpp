@@ -52,6 +52,9 @@ std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t po
 
 void Interpreter::StartRun() {
   for (RememberedMask& m : last_mask_) m = RememberedMask{};
+  checks_made_ = 0;
+  checks_passed_ = 0;
+  failed_check_.reset();
 }
 
 void Interpreter::BailOut(const std::string& line) {

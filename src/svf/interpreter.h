@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,16 @@ class Interpreter {
   // SIR and SDR: walk, shift, report and verify.
   void ExecuteScanStatement(const std::vector<std::string>& words);
 
+  // The checks of the run so far (TDO compared), and the one that failed.
+  struct FailedCheck {
+    std::string expected;  // the TDO the file gives, as many digits as the length
+    std::string got;       // what came back
+    std::string mask;      // the mask the two were compared under
+  };
+  [[nodiscard]] std::uint64_t ChecksMade() const { return checks_made_; }
+  [[nodiscard]] std::uint64_t ChecksPassed() const { return checks_passed_; }
+  [[nodiscard]] const std::optional<FailedCheck>& LastFailedCheck() const { return failed_check_; }
+
   std::string EndIrState = "IDLE";
   std::string EndDrState = "IDLE";
 
@@ -65,6 +76,9 @@ class Interpreter {
     std::string digits;  // empty: all ones
   };
   RememberedMask last_mask_[2];
+  std::uint64_t checks_made_ = 0;
+  std::uint64_t checks_passed_ = 0;
+  std::optional<FailedCheck> failed_check_;
 
   jtag::Engine& engine_;
   Window& window_;

@@ -133,11 +133,14 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
   const std::string expected = MaskHexDigits(wanted, care, digits);
   const std::string result = MaskHexDigits(captured, care, digits);
   window_.AppendLogNoBreak("Masked Expectation: " + expected + ", Masked Result: " + result);
+  ++checks_made_;
   if (expected == result) {
+    ++checks_passed_;
     window_.AppendLog(" Pass!");
   } else {
     window_.AppendLog(" Fail!  Bailing out...");
     flags_.StopRequested = kTrue;
+    failed_check_ = FailedCheck{wanted, captured, care};
   }
 }
 

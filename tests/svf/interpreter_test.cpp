@@ -264,6 +264,12 @@ TEST_F(ScanTest, TdoWithoutMaskComparesUnderTheLastMaskOfItsKindAndLength) {
   Run("SDR 8 TDI (5A) TDO (0A) MASK (0F);");
   interp.StartRun();
   EXPECT_EQ(Run("SDR 8 TDI (5A) TDO (FA);").back(), "Masked Expectation: FA, Masked Result: 5A Fail!  Bailing out...");
+  EXPECT_EQ(interp.ChecksMade(), 1U);
+  EXPECT_EQ(interp.ChecksPassed(), 0U);
+  ASSERT_TRUE(interp.LastFailedCheck());
+  EXPECT_EQ(interp.LastFailedCheck()->expected, "FA");
+  EXPECT_EQ(interp.LastFailedCheck()->got, "5A");
+  EXPECT_EQ(interp.LastFailedCheck()->mask, "FF");
   // MASK without TDO compares nothing.
   rig.player.flags.StopRequested = kFalse;
   EXPECT_EQ(Run("SDR 8 TDI (5A) MASK (FF);"), (Lines{"lNumBytes= 24", "Sent: 5A", "Got: 5A"}));
