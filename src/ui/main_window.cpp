@@ -437,4 +437,17 @@ void MainWindow::ProcessPendingEvents() {
   since_events_.restart();
 }
 
+void MainWindow::ProcessPendingEventsNow() {
+  // From the waits, every few milliseconds: no call count to wait for, only
+  // the pump interval, so that the window repaints and answers throughout.
+  if (events_hook) events_hook();
+  if (QCoreApplication::instance() == nullptr) return;
+  if (since_events_.elapsed() < pump_interval_ms) return;
+  if (progress_pending_) ShowProgress();
+  QCoreApplication::processEvents();
+  ++event_passes_;
+  calls_since_check_ = 0;
+  since_events_.restart();
+}
+
 }  // namespace tavrin::ui

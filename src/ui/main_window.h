@@ -87,6 +87,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   void RepaintLog() override;
   void ShowMessage(std::string_view text) override;
   void ProcessPendingEvents() override;
+  void ProcessPendingEventsNow() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

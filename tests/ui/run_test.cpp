@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QElapsedTimer>
 
 #include "adapter/adapter.h"
 #include "common/memory_window.h"
@@ -184,6 +185,84 @@ class RunTest : public QObject {
     QVERIFY(rig.messages.empty());
   }
 
+  // After a Break in the single-step wait, later runs play at full speed:
+  // nothing is left waiting for Step.
+  void fullSpeedAfterABreakInTheStepWait() {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "SDR 8 TDI (A5);\r\n";
+    // Milliseconds for the whole file, or -1 when it did not play whole.
+    const auto timed_run = [](RunRig& rig) -> qint64 {
+      rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+      QElapsedTimer t;
+      t.start();
+      rig.Click("cmd_Process");
+      return rig.Core().driver.StatementsExecuted() == 2000 ? t.elapsed() : -1;
+    };
+    RunRig fresh(text);
+    const qint64 fresh_ms = timed_run(fresh);
+    QVERIFY(fresh_ms >= 0);
+
+    RunRig rig(text);
+    rig.Operator([&](int) { rig.Click("cmd_breakstep"); });
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+    RunRig::Reset(rig);
+    rig.operator_timer.stop();
+    const qint64 after_ms = timed_run(rig);
+    QVERIFY(after_ms >= 0);
+    qInfo("2,000 statements: %lld ms fresh, %lld ms after a Break", static_cast<long long>(fresh_ms),
+          static_cast<long long>(after_ms));
+    QVERIFY2(after_ms <= 3 * fresh_ms + 500, "runs after a Break crawl");
+  }
+
+  // A RUNTEST wait keeps the window answering: a timer of 5 ms fires
+  // throughout the wait (the gaps are the wait's 20 ms slices), and Break
+  // cuts the wait short.
+  void windowAnswersDuringAWait() {
+    adapter::FakeD2xx chip;
+    chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
+    SystemClock clock;
+    MainWindow window(chip, clock);
+    window.message_hook = [](std::string_view) {};
+    window.show();
+    QTemporaryDir dir;
+    const QString path = QDir::cleanPath(dir.path()) + QStringLiteral("/wait.svf");
+    QVERIFY(WriteFile(path, "RUNTEST 0.4 SEC;\r\nRUNTEST 30 SEC;\r\n"));
+    window.SetDirPath(QDir::cleanPath(dir.path()).toStdString());
+    auto* files = window.findChild<FileList*>(QStringLiteral("File1"));
+    files->setCurrentItem(files->findItems(QStringLiteral("wait.svf"), Qt::MatchExactly).front());
+    window.findChild<QCheckBox*>(QStringLiteral("chk_SingleStep"))->setChecked(false);
+
+    QElapsedTimer run;
+    qint64 last = 0;
+    qint64 widest = 0;
+    qint64 break_at = -1;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, &window, [&] {
+      const qint64 now = run.elapsed();
+      widest = std::max(widest, now - last);
+      last = now;
+      // Break once the first wait is over and the second has begun.
+      if (break_at < 0 && now > 600) {
+        break_at = now;
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmd_breakstep")), Qt::LeftButton);
+      }
+    });
+    run.start();
+    ticker.start();
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmd_Process")), Qt::LeftButton);
+    const qint64 ended = run.elapsed();
+    ticker.stop();
+    qInfo("widest gap between events during the waits: %lld ms; run ended %lld ms after Break",
+          static_cast<long long>(widest), static_cast<long long>(ended - break_at));
+    QCOMPARE(window.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+    QVERIFY(break_at > 0);
+    QVERIFY2(widest < 200, "the window froze during a wait");
+    QVERIFY2(ended - break_at < 1000, "Break did not cut the wait short");
+    QVERIFY(window.LogText().find("Uh Oh, the operator stopped the run at line 2.  Bailing Out") != std::string::npos);
+  }
+
   // The single-step wait sleeps until something happens instead of
   // spinning: a third of a second brings few passes.
   void stepWaitDoesNotSpin() {
@@ -216,6 +295,10 @@ class RunTest : public QObject {
     rig.Click("cmd_Process");
     QCOMPARE(rig.waits, 1);
     QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
+    // The run ended at once, and the log says so.
+    const std::string log = rig.window->LogText();
+    const std::string tail = "> ENDDR IDLE;\r\nUh Oh, the operator stopped the run at line 2.  Bailing Out\r\n";
+    QCOMPARE(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
     QVERIFY(!rig.chip.open);
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), 255U);
     QCOMPARE(rig.Core().adapter.InterfaceOpen, kFalse);
