@@ -26,6 +26,7 @@ class MemoryWindow : public Window {
   [[nodiscard]] int MaxClkValue() const override { return max_clk; }
   void SetMaxClkValue(int value) override { max_clk = value; }
   [[nodiscard]] int SingleStepValue() const override { return single_step; }
+  [[nodiscard]] int StandardSvfValue() const override { return standard_svf; }
 
   void AddInterfaceEntry(const std::string& text) override;
   [[nodiscard]] int InterfaceEntryCount() const override;
@@ -59,6 +60,7 @@ class MemoryWindow : public Window {
   std::string baud_text = "150000";
   int max_clk = 1;
   int single_step = 1;
+  int standard_svf = 0;
   std::vector<std::string> interface_entries;
   int interface_index = -1;
   std::string interface_text = "No Interfaces yet..";

@@ -26,6 +26,8 @@ class Window {
   [[nodiscard]] virtual int MaxClkValue() const = 0;
   virtual void SetMaxClkValue(int value) = 0;
   [[nodiscard]] virtual int SingleStepValue() const = 0;
+  // "Standard SVF": read files as the SVF specification does.
+  [[nodiscard]] virtual int StandardSvfValue() const = 0;
 
   // The adapter list (cmb_Interfaces).
   virtual void AddInterfaceEntry(const std::string& text) = 0;

@@ -38,6 +38,11 @@ class Engine {
   // and gives the captured TDO bits as hexadecimal text.
   std::string ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi);
 
+  // Clocks TCK `count` times in the state the TAP is in, with TMS held at the
+  // level that keeps it there (high in RESET, low in the others). False when
+  // the adapter failed or the run was stopped meanwhile.
+  bool ClockTck(std::uint64_t count);
+
   // The last ShiftBits stopped before its last bit because the run was
   // stopped (Break, closing): the TAP is still in the shift state, and the
   // captured text holds only the chunks that were read.

@@ -43,6 +43,39 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
   return true;
 }
 
+bool Engine::ClockTck(std::uint64_t count) {
+  if (!Ready()) return false;
+  adapter::D2xx& chip = adapter_.Chip();
+  std::uint8_t pins = 0;
+  (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
+  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
+  const adapter::PinMasks p = adapter_.Pins();
+  pins = static_cast<std::uint8_t>(pins & ~p.tck & ~p.tdo);
+  pins = static_cast<std::uint8_t>(CurrentTapState == RESET ? (pins | p.tms) : (pins & ~p.tms));
+  // TCK high, low: two bytes a clock. The answers are read back chunk by
+  // chunk, as in a scan, so that the chip's receive buffer never fills.
+  std::array<std::uint8_t, kChunkBytes> chunk{};
+  for (std::size_t k = 0; k < chunk.size(); k += 2) {
+    chunk[k] = static_cast<std::uint8_t>(pins | p.tck);
+    chunk[k + 1] = pins;
+  }
+  std::array<std::uint8_t, kChunkBytes> answers{};
+  while (count > 0) {
+    if (flags_.StopRequested == kTrue || flags_.Closing) return false;
+    const auto clocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, kChunkBytes / 2));
+    std::uint32_t written = 0;
+    const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, chunk.data(), 2 * clocks, &written);
+    if (status != FT_OK) {
+      ChipFailed(status, "FT_Write - packet write");
+      return false;
+    }
+    if (!ReadBack(answers.data(), 2 * clocks)) return false;
+    count -= clocks;
+    window_.ProcessPendingEvents();
+  }
+  return true;
+}
+
 std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
   std::string result;  // built least significant digit first, reversed at the end
   last_scan_cut_ = false;

@@ -19,4 +19,18 @@ bool StatementGatherer::Append(std::string_view piece, std::uint64_t line_number
   return true;
 }
 
+std::size_t StatementGatherer::NextMark(std::string_view text, bool& comment) const {
+  comment = false;
+  if (!comments_anywhere_) return text.find(';');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ';') return i;
+    if (c == '!' || (c == '/' && i + 1 < text.size() && text[i + 1] == '/')) {
+      comment = true;
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace tavrin::svf

@@ -12,11 +12,14 @@ namespace tavrin::svf {
 // - A line whose first character is "/", or whose first non-blank
 //   characters are "//", is a comment line, also inside a statement spread
 //   over lines. A "//" after a ";" makes the rest of the line a comment.
+//   With comments_anywhere, "!" and "//" begin a comment wherever they
+//   stand, running to the end of the line.
 // - The lines of a statement are joined by one blank, each piece trimmed of
 //   blanks and tabs at both ends; empty lines add nothing.
 class StatementGatherer {
  public:
-  explicit StatementGatherer(std::size_t max_statement) : max_statement_(max_statement) {}
+  StatementGatherer(std::size_t max_statement, bool comments_anywhere)
+      : max_statement_(max_statement), comments_anywhere_(comments_anywhere) {}
 
   // What a line completes, handed over in order as it is found.
   enum class Kind { Comment, Statement };
@@ -44,7 +47,12 @@ class StatementGatherer {
     return s;
   }
 
+  // Where the next ";" or comment mark stands in text, and whether it is a
+  // comment; npos when there is neither.
+  [[nodiscard]] std::size_t NextMark(std::string_view text, bool& comment) const;
+
   std::size_t max_statement_;
+  bool comments_anywhere_;
   std::string pending_;
   std::uint64_t pending_line_ = 0;
 };
@@ -58,9 +66,14 @@ bool StatementGatherer::AddLine(std::string_view line, std::uint64_t line_number
   }
   std::string_view rest = line;
   for (;;) {
-    const std::size_t semi = rest.find(';');
+    bool comment = false;
+    const std::size_t semi = NextMark(rest, comment);
     if (semi == std::string_view::npos) return Append(rest, line_number);
     if (!Append(rest.substr(0, semi), line_number)) return false;
+    if (comment) {
+      std::string text(rest.substr(semi));
+      return sink(Kind::Comment, text, line_number);
+    }
     // A ";" alone still makes an (empty) statement.
     if (pending_.empty()) pending_line_ = line_number;
     pending_.push_back(';');

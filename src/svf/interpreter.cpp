@@ -50,8 +50,13 @@ std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t po
   return out;
 }
 
-void Interpreter::StartRun() {
-  for (RememberedMask& m : last_mask_) m = RememberedMask{};
+void Interpreter::StartRun(const ReadingRules& rules) {
+  rules_ = rules;
+  for (Remembered& r : remembered_) r = Remembered{};
+  for (Padding& p : padding_) p = Padding{};
+  frequency_hz_ = 1e6;
+  run_state_ = "IDLE";
+  run_end_state_ = "IDLE";
   checks_made_ = 0;
   checks_passed_ = 0;
   failed_check_.reset();
@@ -80,13 +85,29 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
   }
 
   if (command == "ENDIR") {
-    EndIrState = words[1];
+    if (!EndState(words, EndIrState)) return;
     window_.AppendLog("Set IR end state to " + words[1]);
   } else if (command == "ENDDR") {
-    EndDrState = words[1];
+    if (!EndState(words, EndDrState)) return;
     window_.AppendLog("Set DR end state to " + words[1]);
   } else if (command == "FREQUENCY") {
+    // The clock is the bit-bang rate; the frequency only times RUNTEST's
+    // clocks in the standard reading (1 MHz when none is given).
+    if (rules_.runtest_clocks) {
+      const std::optional<double> hz = words.size() > 1 ? ParseDecimalWord(words[1]) : std::nullopt;
+      if (words.size() > 1 && (!hz || !(*hz > 0) || words.size() > 3 || (words.size() == 3 && words[2] != "HZ"))) {
+        BailOut("Uh Oh, FREQUENCY wants a number of HZ, not " + words[1].substr(0, 40) + ".  Bailing Out");
+        return;
+      }
+      frequency_hz_ = hz ? *hz : 1e6;
+    }
     window_.AppendLog("My frequency is very low, ignoring this directive.. ");
+  } else if (rules_.strict_statements && (command == "PIO" || command == "PIOMAP")) {
+    BailOut("Uh Oh, " + command + " is not supported: this player drives no other pins.  Bailing Out");
+  } else if (rules_.strict_statements && command == "TRST" &&
+             (words.size() != 2 ||
+              (words[1] != "ON" && words[1] != "OFF" && words[1] != "Z" && words[1] != "ABSENT"))) {
+    BailOut("Uh Oh, TRST wants ON, OFF, Z or ABSENT.  Bailing Out");
   } else if (command == "HDR" || command == "HIR" || command == "TDR" || command == "TIR") {
     HeaderTrailer(words);
   } else if (command == "RUNTEST") {
@@ -102,29 +123,6 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
   } else {
     window_.AppendLog("Hmm.  I don't know how to do a " + command);
     BailOut("Sorry, I've got to bail out.. ");
-  }
-}
-
-void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
-  struct Kind {
-    const char* command;
-    const char* ok;
-    const char* suffix;
-  };
-  static constexpr Kind kKinds[] = {
-      {"HDR", "0 trailing DR bits OK", " trailing DR bits.  Bailing Out"},
-      {"HIR", "0 trailing IR bits OK", " trailing IR bits.  Bailing Out"},
-      {"TDR", "0 leading DR bits OK", " leading DR bits.  Bailing Out"},
-      {"TIR", "0 leading IR bits OK", " leading IR bits.  Bailing Out"},
-  };
-  for (const Kind& k : kKinds) {
-    if (words[0] != k.command) continue;
-    if (ParseNumber(words[1]) == 0) {
-      window_.AppendLog(k.ok);
-    } else {
-      BailOut("Uh Oh, I don't know how to process " + words[1] + k.suffix);
-    }
-    return;
   }
 }
 
@@ -144,7 +142,41 @@ bool Interpreter::Wait(std::uint32_t ms) {
   }
 }
 
+namespace {
+
+bool Stable(std::string_view state) {
+  return state == "IDLE" || state == "RESET" || state == "DRPAUSE" || state == "IRPAUSE";
+}
+
+}  // namespace
+
+bool Interpreter::EndState(const std::vector<std::string>& words, std::string& state) {
+  // The default reading stores the word as it stands; a walk to it reports
+  // a name that is no state.
+  if (rules_.strict_statements && (words.size() != 2 || !Stable(words[1]))) {
+    BailOut("Uh Oh, " + words[0] + " wants one of IDLE, RESET, DRPAUSE and IRPAUSE, not " +
+            words[1].substr(0, 40) + ".  Bailing Out");
+    return false;
+  }
+  state = words[1];
+  return true;
+}
+
 void Interpreter::State(const std::vector<std::string>& words) {
+  // The standard reading walks a path that ends in a stable state; nothing
+  // is clocked for a path that does not.
+  if (rules_.strict_statements && words.size() > 1) {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      if (!jtag::TapStateFromName(words[i])) {
+        engine_.MoveToState(words[i]);  // reports the unknown state
+        return;
+      }
+    }
+    if (!Stable(words.back())) {
+      BailOut("Uh Oh, STATE must end in IDLE, RESET, DRPAUSE or IRPAUSE, not " + words.back() + ".  Bailing Out");
+      return;
+    }
+  }
   // The walk stops at the first word that is no state (reported once by the
   // walk itself) or at a failed step.
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -156,14 +188,17 @@ void Interpreter::State(const std::vector<std::string>& words) {
 
 // RUNTEST [run_state] [run_count TCK|SCK] [min_time SEC [MAXIMUM max_time SEC]]
 //         [ENDSTATE end_state]
-// The TAP waits in the run state on the computer's clock: run_count at one
-// microsecond a tick plus 1 ms, and never less than min_time.
+// The default reading waits in the run state on the computer's clock:
+// run_count at one microsecond a tick plus 1 ms, and never less than
+// min_time. The standard reading clocks run_count TCK in the run state, then
+// waits until the larger of min_time and run_count at the FREQUENCY has
+// passed since the statement began; it remembers the run and end states.
 void Interpreter::RunTest(const std::vector<std::string>& words) {
   const std::size_t n = words.size();
   std::size_t i = 1;
-  std::string run_state = "IDLE";
+  const std::string* given_state = nullptr;
   if (jtag::TapStateFromName(words[i])) {
-    run_state = words[i++];
+    given_state = &words[i++];
   } else if (n > 2 && !ParseDecimalWord(words[1]) && words[1] != "ENDSTATE") {
     // Meant as the run state, but no state: reported by the walk.
     engine_.MoveToState(words[1]);
@@ -171,13 +206,20 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
   }
   const std::string* count_word = nullptr;
   const std::string* time_word = nullptr;
+  bool tck = true;  // the count is of TCK clocks (not SCK)
   double ticks = 0;
   double seconds = 0;
   if (i < n && ParseDecimalWord(words[i]) && !(i + 1 < n && words[i + 1] == "SEC")) {
     count_word = &words[i];
     ticks = ParseNumber(words[i]);
     ++i;
-    if (i < n && (words[i] == "TCK" || words[i] == "SCK")) ++i;
+    if (i < n && (words[i] == "TCK" || words[i] == "SCK")) {
+      tck = words[i] == "TCK";
+      ++i;
+    } else if (rules_.strict_statements) {
+      BailOut("Uh Oh, RUNTEST wants TCK or SCK after its count.  Bailing Out");
+      return;
+    }
   }
   if (i + 1 < n && words[i + 1] == "SEC" && ParseDecimalWord(words[i])) {
     time_word = &words[i];
@@ -215,6 +257,11 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
     engine_.MoveToState(*end_state);  // reports the unknown state
     return;
   }
+  if (rules_.runtest_clocks) {
+    RunTestClocks(given_state, count_word, tck, ticks, time_word, seconds, end_state);
+    return;
+  }
+  const std::string run_state = given_state != nullptr ? *given_state : std::string("IDLE");
 
   const std::string what = time_word == nullptr  ? *count_word + " ticks"
                            : count_word == nullptr ? *time_word + " SEC"
@@ -241,6 +288,44 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
   window_.AppendLog("Waiting " + what + ", " + FormatWhole(ms) + " ms...");
   if (!Wait(static_cast<std::uint32_t>(ms))) return;
   if (end_state != nullptr) engine_.MoveToState(*end_state);
+}
+
+void Interpreter::RunTestClocks(const std::string* given_state, const std::string* count_word, bool tck,
+                                double count, const std::string* time_word, double seconds,
+                                const std::string* end_state) {
+  const std::string run_state = given_state != nullptr ? *given_state : run_state_;
+  // An ENDSTATE is kept for the next RUNTEST; a run state given without one
+  // is also the end state.
+  const std::string end = end_state != nullptr ? *end_state : given_state != nullptr ? *given_state : run_end_state_;
+  for (const std::string* s : {&run_state, &end}) {
+    if (!Stable(*s)) {
+      BailOut("Uh Oh, RUNTEST wants IDLE, RESET, DRPAUSE or IRPAUSE, not " + *s + ".  Bailing Out");
+      return;
+    }
+  }
+  // The statement lasts the larger of the two times; the clocks count
+  // towards it. Both are bounded like any wait.
+  const double count_s = count / frequency_hz_;
+  const double limit_s = static_cast<double>(max_wait_ms) / 1000;
+  std::string what = count_word == nullptr ? std::string() : *count_word + (tck ? " TCK" : " SCK");
+  if (time_word != nullptr) what += (what.empty() ? "" : ", ") + *time_word + " SEC";
+  if (!(count >= 0) || !(seconds >= 0) || !(count_s <= limit_s) || !(seconds <= limit_s)) {
+    BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
+    return;
+  }
+  run_state_ = run_state;
+  run_end_state_ = end;
+  const auto need_ns = static_cast<std::uint64_t>(std::llround(std::max(count_s, seconds) * 1e9));
+  const std::uint64_t ms = (need_ns + 999'999U) / 1'000'000U;
+
+  const std::uint64_t start = clock_.NowMicros();
+  engine_.MoveToState(run_state);
+  if (flags_.StopRequested == kTrue) return;
+  window_.AppendLog("Running " + what + " in " + run_state + ", " + std::to_string(ms) + " ms...");
+  if (tck && count >= 1 && !engine_.ClockTck(static_cast<std::uint64_t>(count))) return;
+  const std::uint64_t spent_ms = (clock_.NowMicros() - start) / 1000U;
+  if (spent_ms < ms && !Wait(static_cast<std::uint32_t>(ms - spent_ms))) return;
+  engine_.MoveToState(end);
 }
 
 }  // namespace tavrin::svf

@@ -9,6 +9,7 @@
 #include "common/flags.h"
 #include "common/window.h"
 #include "jtag/engine.h"
+#include "svf/reading.h"
 
 namespace tavrin::svf {
 
@@ -36,7 +37,7 @@ class Interpreter {
 
   // A run begins: what scans remember (the last MASK of each kind) is
   // forgotten. The end states are kept.
-  void StartRun();
+  void StartRun(const ReadingRules& rules = {});
 
   // Removes a final ";" from the caller's text, then interprets it.
   void ExecuteSvfStatement(std::string& statement);
@@ -60,22 +61,58 @@ class Interpreter {
   std::uint32_t max_wait_ms = kMaxWaitMs;
 
  private:
+  // The commands that shift bits and remember values.
+  enum Command : int { kSir, kSdr, kHir, kHdr, kTir, kTdr, kCommandCount };
+
+  // The values a scan statement gives, as written.
+  struct Values {
+    std::string tdi, smask, tdo, mask;
+    bool has_tdi = false, has_smask = false, has_tdo = false, has_mask = false;
+  };
+  // What a command shifts and compares, each exactly as many digits as its
+  // length needs: TDI after SMASK, the expected TDO, and the bits compared
+  // (zeros when nothing is compared).
+  struct Resolved {
+    std::string tdi, tdo, care;
+    bool check = false;
+  };
+  // What a command remembers for the next one while the length stays.
+  struct Remembered {
+    std::int64_t length = -1;
+    std::string tdi, smask, mask;  // empty: none given
+  };
+  // Header and trailer bits in effect (standard reading).
+  struct Padding {
+    std::int64_t length = 0;
+    Resolved bits;
+  };
+
   void BailOut(const std::string& line);
   void HeaderTrailer(const std::vector<std::string>& words);
   void RunTest(const std::vector<std::string>& words);
+  // RUNTEST in the standard reading, once read.
+  void RunTestClocks(const std::string* given_state, const std::string* count_word, bool tck, double count,
+                     const std::string* time_word, double seconds, const std::string* end_state);
   void State(const std::vector<std::string>& words);
+  bool EndState(const std::vector<std::string>& words, std::string& state);
   // Waits on the clock; false when the run was stopped meanwhile.
   bool Wait(std::uint32_t ms);
   // The value given after a scan keyword, or a bail-out (false).
   bool ScanValue(const std::vector<std::string>& words, std::size_t keyword, std::string& value);
+  // The length of a scan or header (word 1), or a bail-out.
+  bool ScanLength(const std::vector<std::string>& words, std::int64_t& length);
+  // The keywords and values from word 2 on, or a bail-out.
+  bool ScanValues(const std::vector<std::string>& words, Values& values);
+  // The values a command shifts, with what it remembers applied and
+  // updated, or a bail-out.
+  bool Resolve(Command command, std::int64_t length, const Values& given, Resolved& out);
 
-  // The MASK that a scan of one kind (0 SIR, 1 SDR) without MASK compares
-  // under: the last one given, while the length stays the same.
-  struct RememberedMask {
-    std::int64_t length = -1;
-    std::string digits;  // empty: all ones
-  };
-  RememberedMask last_mask_[2];
+  ReadingRules rules_;
+  Remembered remembered_[kCommandCount];
+  Padding padding_[4];  // HIR, HDR, TIR, TDR
+  double frequency_hz_ = 1e6;
+  std::string run_state_ = "IDLE";
+  std::string run_end_state_ = "IDLE";
   std::uint64_t checks_made_ = 0;
   std::uint64_t checks_passed_ = 0;
   std::optional<FailedCheck> failed_check_;

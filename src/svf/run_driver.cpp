@@ -124,10 +124,11 @@ RunOutcome RunDriver::Run() {
     return RunOutcome::FileError;
   }
   window_.SetProgressMax(ProgressValue(line_count));
-  interpreter_.StartRun();
+  const ReadingRules rules = window_.StandardSvfValue() != 0 ? ReadingRules::Standard() : ReadingRules{};
+  interpreter_.StartRun(rules);
   std::uint64_t consumed = 0;
   std::string line;
-  StatementGatherer gatherer(max_statement);
+  StatementGatherer gatherer(max_statement, rules.comments_anywhere);
 
   while (flags_.StopRequested != kTrue && file.ReadLine(line)) {
     lines_read_ = ++consumed;
@@ -139,6 +140,9 @@ RunOutcome RunDriver::Run() {
             window_.SetProgressValue(ProgressValue(consumed));
             statement_line_ = first_line;
             (void)Execute(text);  // false: Break in the single-step wait, seen below
+            if (rules.name_stop_line && flags_.StopRequested == kTrue && flags_.OperatorStop != true) {
+              window_.AppendLog("Stopped at line " + std::to_string(first_line) + ".");
+            }
           }
           return flags_.StopRequested != kTrue;
         });

@@ -7,6 +7,7 @@
 #include "common/window.h"
 #include "jtag/engine.h"
 #include "svf/interpreter.h"
+#include "svf/reading.h"
 
 namespace tavrin::svf {
 

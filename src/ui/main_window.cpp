@@ -149,6 +149,11 @@ void MainWindow::Build() {
   cmd_Process_ = Button("cmd_Process", "Process SVF File");
   chk_SingleStep_ = Named(new QCheckBox(QStringLiteral("Single Step")), "chk_SingleStep");
   chk_SingleStep_->setChecked(true);
+  chk_StandardSvf_ = Named(new QCheckBox(QStringLiteral("Standard SVF")), "chk_StandardSvf");
+  chk_StandardSvf_->setChecked(false);
+  chk_StandardSvf_->setToolTip(
+      QStringLiteral("Read files as the SVF specification does: \"!\" comments, header and trailer bits, "
+                     "remembered values, RUNTEST clocks. Read when a run starts."));
   cmd_step_ = Button("cmd_step", "Step");
   cmd_breakstep_ = Button("cmd_breakstep", "Break");
   chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_);
@@ -165,6 +170,7 @@ void MainWindow::Build() {
   path_row->addWidget(cmd_Process_);
   auto* run_row = new QHBoxLayout;
   run_row->addWidget(chk_SingleStep_);
+  run_row->addWidget(chk_StandardSvf_);
   run_row->addStretch(1);
   run_row->addWidget(cmd_step_);
   run_row->addWidget(cmd_breakstep_);
@@ -197,7 +203,8 @@ void MainWindow::Build() {
   QWidget* const order[] = {cmd_Find_,   cmb_Interfaces_, cmd_OpenInterface_, cmd_CloseInterface_, cmd_FTSetup_,
                             txt_Baud_,   chk_MaxClk_,     cmb_TMS_,           cmb_TDO_,            cmb_TDI_,
                             cmb_TCK_,    Drive1_,         Dir1_,              File1_,              txt_filepath_,
-                            txt_log_,    cmd_Process_,    chk_SingleStep_,    cmd_step_,           cmd_breakstep_};
+                            txt_log_,    cmd_Process_,    chk_SingleStep_,    chk_StandardSvf_,   cmd_step_,
+                            cmd_breakstep_};
   for (QWidget* w : order) w->setFocusPolicy(Qt::StrongFocus);
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
   cmd_Find_->setFocus();
@@ -328,6 +335,7 @@ std::string MainWindow::BaudText() const { return ToBytes(txt_Baud_->text()); }
 int MainWindow::MaxClkValue() const { return chk_MaxClk_->isChecked() ? 1 : 0; }
 void MainWindow::SetMaxClkValue(int value) { chk_MaxClk_->setChecked(value != 0); }
 int MainWindow::SingleStepValue() const { return chk_SingleStep_->isChecked() ? 1 : 0; }
+int MainWindow::StandardSvfValue() const { return chk_StandardSvf_->isChecked() ? 1 : 0; }
 
 void MainWindow::AddInterfaceEntry(const std::string& text) {
   const QSignalBlocker block(cmb_Interfaces_);

@@ -68,6 +68,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   [[nodiscard]] int MaxClkValue() const override;
   void SetMaxClkValue(int value) override;
   [[nodiscard]] int SingleStepValue() const override;
+  [[nodiscard]] int StandardSvfValue() const override;
   void AddInterfaceEntry(const std::string& text) override;
   [[nodiscard]] int InterfaceEntryCount() const override;
   void SelectInterfaceEntry(int index) override;
@@ -128,6 +129,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   QLineEdit* txt_filepath_ = nullptr;
   QPushButton* cmd_Process_ = nullptr;
   QCheckBox* chk_SingleStep_ = nullptr;
+  QCheckBox* chk_StandardSvf_ = nullptr;
   QPushButton* cmd_step_ = nullptr;
   QPushButton* cmd_breakstep_ = nullptr;
   LogPane* txt_log_ = nullptr;

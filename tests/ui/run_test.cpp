@@ -263,6 +263,21 @@ class RunTest : public QObject {
     QVERIFY(window.LogText().find("Uh Oh, the operator stopped the run at line 2.  Bailing Out") != std::string::npos);
   }
 
+  // "Standard SVF" is read when a run starts: a file with "!" comments
+  // ends at its first line without it, and plays with it.
+  void standardSvfBox() {
+    RunRig rig("! a vendor's comment\r\nSIR 8 TDI (01); ! select\r\nSDR 8 TDI (A5) TDO (A5);\r\n");
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+    rig.Get<QCheckBox>("chk_StandardSvf")->setChecked(true);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    const std::string log = rig.window->LogText();
+    QVERIFY(Contains(log, "> ! a vendor's comment\r\n> SIR 8 TDI (01);\r\n"));
+    QVERIFY(Contains(log, "Masked Expectation: A5, Masked Result: A5 Pass!\r\n"));
+  }
+
   // The single-step wait sleeps until something happens instead of
   // spinning: a third of a second brings few passes.
   void stepWaitDoesNotSpin() {

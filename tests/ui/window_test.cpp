@@ -28,14 +28,15 @@ const char* const kControls[] = {
     "Label3",  "txt_Baud",  "chk_MaxClk",     "Label1",            "Label6",      "cmb_TMS",
     "Label4",  "cmb_TDO",   "Label5",         "cmb_TCK",           "Label2",      "cmb_TDI",
     "cmd_FTSetup", "sh_ISPState", "Line4",    "Drive1",            "Dir1",        "File1",
-    "txt_filepath", "cmd_Process", "chk_SingleStep", "cmd_step",   "cmd_breakstep", "txt_log",
-    "pb1"};
+    "txt_filepath", "cmd_Process", "chk_SingleStep", "chk_StandardSvf", "cmd_step", "cmd_breakstep",
+    "txt_log", "pb1"};
 
 const char* const kFocusOrder[] = {"cmd_Find",     "cmb_Interfaces", "cmd_OpenInterface", "cmd_CloseInterface",
                                    "cmd_FTSetup",  "txt_Baud",       "chk_MaxClk",        "cmb_TMS",
                                    "cmb_TDO",      "cmb_TDI",        "cmb_TCK",           "Drive1",
                                    "Dir1",         "File1",          "txt_filepath",      "txt_log",
-                                   "cmd_Process",  "chk_SingleStep", "cmd_step",          "cmd_breakstep"};
+                                   "cmd_Process",  "chk_SingleStep", "chk_StandardSvf",   "cmd_step",
+                                   "cmd_breakstep"};
 
 // What a control shows as its caption or text.
 QString Shown(const QWidget* w) {
@@ -121,6 +122,7 @@ class WindowTest : public QObject {
     row("txt_filepath", "QLineEdit", "file");
     row("cmd_Process", "QPushButton", "Process SVF File");
     row("chk_SingleStep", "QCheckBox", "Single Step");
+    row("chk_StandardSvf", "QCheckBox", "Standard SVF");
     row("cmd_step", "QPushButton", "Step");
     row("cmd_breakstep", "QPushButton", "Break");
     row("txt_log", "tavrin::ui::LogPane", "Merrow Log...\r\n");
@@ -139,7 +141,7 @@ class WindowTest : public QObject {
     if (!shown.isEmpty()) QCOMPARE(Shown(w), shown);
   }
 
-  void thirtyOneControlsAndTheCaption() {
+  void thirtyTwoControlsAndTheCaption() {
     UiRig rig;
     QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tavrin Player"));
     QCOMPARE(rig.window->size(), QSize(768, 488));
@@ -149,7 +151,7 @@ class WindowTest : public QObject {
         if (w->objectName() == QLatin1String(n)) names.insert(w->objectName());
       }
     }
-    QCOMPARE(names.size(), 31);
+    QCOMPARE(names.size(), 32);
     QVERIFY(rig.Get<QLabel>("Label12")->font().bold());
     QVERIFY(!rig.Get<QLabel>("Label3")->font().bold());
     QCOMPARE(rig.Get<QFrame>("Line4")->frameShape(), QFrame::VLine);
@@ -162,6 +164,7 @@ class WindowTest : public QObject {
     }
     QVERIFY(rig.Get<QCheckBox>("chk_MaxClk")->isChecked());
     QVERIFY(rig.Get<QCheckBox>("chk_SingleStep")->isChecked());
+    QVERIFY(!rig.Get<QCheckBox>("chk_StandardSvf")->isChecked());
     QCOMPARE(rig.Get<QProgressBar>("pb1")->minimum(), 0);
     QCOMPARE(rig.Get<QProgressBar>("pb1")->maximum(), 100);
     for (const char* box : {"cmb_Interfaces", "cmb_TMS", "cmb_TDO", "cmb_TCK", "cmb_TDI"}) {
@@ -250,7 +253,7 @@ class WindowTest : public QObject {
       QVERIFY2(Area(rig, left).bottom() < log.top(), left);
     }
     for (const char* right : {"Drive1", "Dir1", "File1", "txt_filepath", "cmd_Process", "chk_SingleStep",
-                              "cmd_step", "cmd_breakstep"}) {
+                              "chk_StandardSvf", "cmd_step", "cmd_breakstep"}) {
       QVERIFY2(Area(rig, right).left() > line.right(), right);
       QVERIFY2(Area(rig, right).bottom() < log.top(), right);
     }
@@ -421,6 +424,8 @@ class WindowTest : public QObject {
     QTest::mouseClick(rig.Get<QCheckBox>("chk_SingleStep"), Qt::LeftButton);
     QVERIFY(!rig.Get<QCheckBox>("chk_SingleStep")->isChecked());
     QCOMPARE(rig.window->SingleStepValue(), 0);
+    QTest::mouseClick(rig.Get<QCheckBox>("chk_StandardSvf"), Qt::LeftButton);
+    QCOMPARE(rig.window->StandardSvfValue(), 1);
     QTest::keyClicks(rig.Get<QComboBox>("cmb_Interfaces")->lineEdit(), QStringLiteral("x"));
     QTest::keyClicks(rig.Get<QLineEdit>("txt_filepath"), QStringLiteral("y"));
     QCOMPARE(rig.Core().adapter.PortSetupValid, kTrue);
