@@ -87,6 +87,25 @@ void Player::cmd_Process_Click() {
   if (outer) AfterRun();
 }
 
+std::optional<jtag::ChainReport> Player::DetectChain() {
+  if (driver.Running()) {
+    window.ShowMessage(kMsgBusy);
+    return std::nullopt;
+  }
+  if (adapter.InterfaceOpen != kTrue) {
+    adapter.cmd_Find_Click();
+    adapter.cmd_OpenInterface_Click();
+    adapter.cmd_FTSetup_Click();
+  }
+  if (adapter.PortSetupValid != kTrue) {
+    window.ShowMessage(adapter::kMsgPortSetup);
+    return std::nullopt;
+  }
+  flags.StopRequested = kFalse;
+  flags.OperatorStop = false;
+  return jtag::DetectChain(engine);
+}
+
 void Player::AfterRun() {
   flags.Closing = false;
   if (close_pending_) {

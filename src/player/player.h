@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "adapter/adapter.h"
@@ -6,6 +7,7 @@
 #include "common/clock.h"
 #include "common/flags.h"
 #include "common/window.h"
+#include "jtag/detect.h"
 #include "jtag/engine.h"
 #include "svf/interpreter.h"
 #include "svf/run_driver.h"
@@ -42,6 +44,11 @@ class Player {
   void txt_Baud_Change() { adapter.txt_Baud_Change(); }
 
   [[nodiscard]] bool Running() const { return driver.Running(); }
+
+  // Finds, opens and sets up an adapter when none is open (as a run does),
+  // then reads the chain. Nothing when the set-up is missing (the operator
+  // has been told why).
+  std::optional<jtag::ChainReport> DetectChain();
 
   // The folder the chooser starts in: the system's temporary folder, or the
   // nearest folder that exists.

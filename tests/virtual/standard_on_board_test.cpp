@@ -15,6 +15,7 @@
 #include "adapter/virtual/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
+#include "jtag/detect.h"
 #include "player/player.h"
 
 namespace tavrin::adapter::virt {
@@ -86,6 +87,48 @@ TEST(StandardOnBoard, TwoDeviceChainThroughHeadersAndTrailers) {
   const auto wrong = bare.PlayText("SIR 8 TDI (01);\nSDR 32 TDI (00000000) TDO (F6E5F093);\n");
   EXPECT_EQ(Count(wrong, " Fail!"), 1);
   EXPECT_EQ(wrong.back(), "Stopped at line 2.");
+}
+
+// --- Finding the chain ---
+
+TEST(DetectOnBoard, ListsEveryDeviceAndTheTotalIrLength) {
+  BoardSpec three = TwoDevices();
+  DeviceSpec plain;  // no IDCODE: BYPASS after a reset
+  plain.name = "GLUE";
+  plain.ir_length = 5;
+  three.chain.insert(three.chain.begin() + 1, plain);
+  ASSERT_EQ(ValidateBoard(three), "");
+  struct Case {
+    BoardSpec board;
+    std::vector<std::optional<std::uint32_t>> ids;
+    std::uint32_t ir;
+  };
+  const Case cases[] = {
+      {DefaultBoard(), {0xF6E5F093U}, 8},
+      {TwoDevices(), {0xF6E5F093U, 0x24001093U}, 14},
+      {three, {0xF6E5F093U, std::nullopt, 0x24001093U}, 19},
+  };
+  for (const Case& c : cases) {
+    StandardRig rig(c.board);
+    rig.player.Form_Load();
+    const auto report = rig.player.DetectChain();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->problem, "");
+    std::vector<std::optional<std::uint32_t>> ids;
+    for (const auto& d : report->devices) ids.push_back(d.idcode);
+    EXPECT_EQ(ids, c.ids);
+    EXPECT_EQ(report->ir_length, c.ir);
+    EXPECT_EQ(rig.chip.Chain().Device(0).State(), TapState::TestLogicReset);
+  }
+}
+
+TEST(DetectOnBoard, NamesTheCommonMakers) {
+  EXPECT_EQ(jtag::JedecManufacturer(0xF6E5F093U), "Xilinx (AMD)");
+  EXPECT_EQ(jtag::JedecManufacturer(0x020A10DDU), "Altera (Intel)");
+  EXPECT_EQ(jtag::JedecManufacturer(0x012B9043U), "Lattice Semiconductor");
+  EXPECT_EQ(jtag::JedecManufacturer(0x0150203FU), "Atmel (Microchip)");
+  EXPECT_EQ(jtag::JedecManufacturer(0x4BA00477U), "ARM");
+  EXPECT_EQ(jtag::JedecManufacturer(0x00057621U), "unknown");
 }
 
 // --- The corpus ---
