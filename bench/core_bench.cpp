@@ -22,10 +22,10 @@ std::string LargeScanFile(int bits) {
          std::string(hex.size(), 'F') + ");\r\n";
 }
 
-std::string ManyStatementsFile(int count) {
+std::string ManyStatementsFile(int count, const char* eol) {
   std::string text;
   text.reserve(static_cast<std::size_t>(count) * 64);
-  for (int i = 0; i < count; ++i) text += "SDR 32 TDI (12345678) TDO (12345678) MASK (FFFFFFFF);\r\n";
+  for (int i = 0; i < count; ++i) text += std::string("SDR 32 TDI (12345678) TDO (12345678) MASK (FFFFFFFF);") + eol;
   return text;
 }
 
@@ -49,9 +49,12 @@ void BM_Sdr1MBits(benchmark::State& state) {
   state.counters["bits_per_s"] = benchmark::Counter(1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Argument 1: the line ends, 0 CR LF, 1 LF alone (as most Linux tools write).
 void BM_Sdr32Statements(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const std::string path = WriteFile("many" + std::to_string(n) + ".svf", ManyStatementsFile(n));
+  const bool lf = state.range(1) != 0;
+  const std::string path =
+      WriteFile("many" + std::to_string(n) + (lf ? "lf" : "crlf") + ".svf", ManyStatementsFile(n, lf ? "\n" : "\r\n"));
   Play(state, path);
   state.counters["statements_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -68,7 +71,12 @@ void BM_LogAppend(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Sdr1MBits)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Sdr32Statements)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sdr32Statements)
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LogAppend)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

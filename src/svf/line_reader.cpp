@@ -1,5 +1,6 @@
 #include "svf/line_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +34,7 @@ bool LineReader::Fill() {
   if (file_ == nullptr || eof_ || failed_) return false;
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   pos_ = 0;
+  cr_at_ = lf_at_ = kUnknown;
   if (end_ == 0) {
     if (std::ferror(file_) != 0) failed_ = true;
     eof_ = true;
@@ -49,12 +51,19 @@ bool LineReader::ReadLine(std::string& line) {
   for (;;) {
     const char* start = buffer_.data() + pos_;
     const std::size_t avail = end_ - pos_;
-    const void* cr = std::memchr(start, '\r', avail);
-    const void* lf = std::memchr(start, '\n', avail);
-    const char* stop = nullptr;
-    if (cr != nullptr && lf != nullptr) stop = std::min(static_cast<const char*>(cr), static_cast<const char*>(lf));
-    else if (cr != nullptr) stop = static_cast<const char*>(cr);
-    else if (lf != nullptr) stop = static_cast<const char*>(lf);
+    // The line ends at the first CR or LF. Where the next of each stands in
+    // the buffer is kept, so that a file with only one kind of line end is
+    // not searched for the other to the end of the buffer at every line.
+    const auto next = [&](char c, std::size_t& at) {
+      if (at < pos_ || at == kUnknown) {
+        const void* found = std::memchr(start, c, avail);
+        at = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) : end_;
+      }
+      return at < end_ ? buffer_.data() + at : nullptr;
+    };
+    const char* cr = next('\r', cr_at_);
+    const char* lf = next('\n', lf_at_);
+    const char* stop = cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf);
     if (stop == nullptr) {
       line.append(start, avail);
       pos_ = end_;

@@ -35,6 +35,11 @@ class LineReader {
   std::vector<char> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+  // Where the next CR and LF stand in the buffer (end_ when there is none
+  // left in it), found at most once per buffer and line end.
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+  std::size_t cr_at_ = kUnknown;
+  std::size_t lf_at_ = kUnknown;
   bool eof_ = false;
   bool failed_ = false;
   bool too_long_ = false;

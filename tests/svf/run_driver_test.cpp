@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "../support/rig.h"
+#include "svf/line_reader.h"
 
 namespace tavrin::svf {
 namespace {
@@ -333,6 +337,39 @@ TEST_F(RunDriverTest, ChipFailureMidRunShowsOneMessageAndEndsTheRun) {
   EXPECT_EQ(rig.window.messages, (Lines{"Bad result: FT_Read - get data returned 0x4"}));
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
   EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 1);
+}
+
+}  // namespace
+}  // namespace tavrin::svf
+
+namespace tavrin::svf {
+namespace {
+
+// Lines of every length around the reader's 64 KiB buffer, with the three
+// line ends mixed, come back exactly.
+TEST(LineReaderTest, MixedLineEndsAcrossBufferRefills) {
+  std::string text;
+  std::vector<std::string> expected;
+  const char* const ends[] = {"\r\n", "\n", "\r"};
+  for (int i = 0; i < 30000; ++i) {
+    // Never empty: a CR ending one line and an LF ending an empty next one
+    // would read as one CR LF.
+    std::string line(static_cast<std::size_t>(1 + (i * 37) % 23), static_cast<char>('a' + i % 26));
+    if (i % 997 == 0) line.assign(70000, 'x');  // longer than the buffer
+    expected.push_back(line);
+    text += line + ends[(i / 3 + i) % 3];
+  }
+  const auto path = std::filesystem::temp_directory_path() / ("tavrin-lines-" + std::to_string(::getpid()) + ".svf");
+  std::ofstream(path, std::ios::binary) << text;
+  LineReader reader;
+  ASSERT_EQ(reader.Open(path.string()), "");
+  std::vector<std::string> got;
+  std::string line;
+  while (reader.ReadLine(line)) got.push_back(line);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(reader.Failed());
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "line " << i;
 }
 
 }  // namespace
