@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -65,14 +66,20 @@ std::string Cell(const std::string& text, std::size_t limit) {
 
 // A fresh board, chip, window and clock for each file, so that no state
 // carries over from the file before.
-Row Play(const BoardSpec& board, const std::string& path) {
+Row Play(const BoardSpec& board, const std::string& path, bool standard, const std::string& vcd) {
   tavrin::adapter::virt::VirtualD2xx chip(board);
   tavrin::MemoryWindow window;
   tavrin::FakeClock clock;
   tavrin::player::Player player(window, chip, clock);
 
+  std::ofstream wave;
+  if (!vcd.empty()) {
+    wave.open(vcd, std::ios::binary);
+    chip.StartVcd(wave);
+  }
   player.Form_Load();
   window.single_step = 0;
+  window.standard_svf = standard ? 1 : 0;
   window.selected_file = std::filesystem::path(path).filename().string();
   window.file_path = path;
   player.cmd_Process_Click();
@@ -89,15 +96,18 @@ Row Play(const BoardSpec& board, const std::string& path) {
   if (!lines.empty()) row.last_line = Cell(lines.back(), kLastLineChars);
   row.messages = window.messages;
   player.Form_Unload();
+  if (!vcd.empty()) chip.StopVcd();
   return row;
 }
 
 int Usage(std::FILE* to) {
   std::fputs(
-      "usage: corpus_report [--board FILE.json] FILE.svf...\n"
+      "usage: corpus_report [--board FILE.json] [--standard] [--vcd FILE.vcd] FILE.svf...\n"
       "Plays each file on the virtual board (the built-in board, or the one FILE.json\n"
       "describes) with a simulated clock, and prints one tab-separated row per file:\n"
-      "file, outcome, statements, verifications, waiting_lines, wait_ms, last_line.\n",
+      "file, outcome, statements, verifications, waiting_lines, wait_ms, last_line.\n"
+      "--standard reads the files as the SVF specification does; --vcd writes the\n"
+      "board's pins (of the last file) as a waveform.\n",
       to);
   return 2;
 }
@@ -105,13 +115,20 @@ int Usage(std::FILE* to) {
 int Main(int argc, char** argv) {
   BoardSpec board = tavrin::adapter::virt::DefaultBoard();
   std::vector<std::string> files;
+  bool standard = false;
+  std::string vcd;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
       return 0;
     }
-    if (arg == "--board") {
+    if (arg == "--standard") {
+      standard = true;
+    } else if (arg == "--vcd") {
+      if (i + 1 >= argc) return Usage(stderr);
+      vcd = argv[++i];
+    } else if (arg == "--board") {
       if (i + 1 >= argc) return Usage(stderr);
       auto loaded = tavrin::adapter::virt::LoadBoardFile(argv[++i]);
       if (!loaded.board) {
@@ -129,7 +146,7 @@ int Main(int argc, char** argv) {
   if (files.empty()) return Usage(stderr);
 
   for (const std::string& file : files) {
-    const Row row = Play(board, file);
+    const Row row = Play(board, file, standard, vcd);
     for (const std::string& message : row.messages) {
       std::fprintf(stderr, "corpus_report: %s: message: %s\n", file.c_str(), message.c_str());
     }
