@@ -17,8 +17,6 @@ constexpr const char* kOpNames[kOpCount] = {
 // answers cost no more memory than one slice.
 constexpr std::size_t kSlice = 64U * 1024U;
 
-std::uint8_t PinMask(unsigned pin) { return static_cast<std::uint8_t>(1U << (pin & 7U)); }
-
 std::string Hex(FtStatus status) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string s;
@@ -40,17 +38,7 @@ std::optional<Op> OpFromName(std::string_view name) {
 
 const char* OpName(Op op) { return kOpNames[static_cast<std::size_t>(op)]; }
 
-VirtualD2xx::VirtualD2xx(BoardSpec board)
-    : board_(std::move(board)),
-      chain_(board_),
-      tck_mask_(PinMask(board_.wiring.tck)),
-      tms_mask_(PinMask(board_.wiring.tms)),
-      tdi_mask_(PinMask(board_.wiring.tdi)),
-      tdo_mask_(PinMask(board_.wiring.tdo)) {
-  if (board_.wiring.tck_pull_down) inputs_ = static_cast<std::uint8_t>(inputs_ & ~tck_mask_);
-  board_tck_ = (inputs_ & tck_mask_) != 0;
-  Settle();
-}
+VirtualD2xx::VirtualD2xx(BoardSpec board) : board_(std::move(board)), pins_(board_) {}
 
 VirtualD2xx::~VirtualD2xx() { StopVcd(); }
 
@@ -121,13 +109,7 @@ void VirtualD2xx::Replug() {
   SetMode(0, FT_BITMODE_RESET);
 }
 
-void VirtualD2xx::PowerCycleBoard() {
-  chain_.PowerOn();
-  inputs_ = chain_.Tdo() ? static_cast<std::uint8_t>(inputs_ | tdo_mask_)
-                         : static_cast<std::uint8_t>(inputs_ & ~tdo_mask_);
-  board_tck_ = (pins_ & tck_mask_) != 0;
-  Settle();
-}
+void VirtualD2xx::PowerCycleBoard() { pins_.PowerCycle(); }
 
 // --- Listing, open and close ---
 
@@ -234,10 +216,9 @@ FtStatus VirtualD2xx::FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uin
 void VirtualD2xx::SetMode(std::uint8_t mask, std::uint8_t mode) {
   mode_ = mode;
   dir_mask_ = mask;
-  mask_ = mode == FT_BITMODE_RESET ? 0 : mask;
-  const std::uint8_t before = pins_;
-  Settle();
-  if (pins_ != before) Record();
+  const std::uint8_t before = pins_.Levels();
+  pins_.SetDriveMask(mode == FT_BITMODE_RESET ? 0 : mask);
+  if (pins_.Levels() != before) Record();
 }
 
 // --- Data ---
@@ -252,14 +233,14 @@ template <bool kAnswer>
 void VirtualD2xx::DriveBytes(const std::uint8_t* data, std::size_t n, std::uint8_t* answers) {
   if (vcd_) {
     for (std::size_t i = 0; i < n; ++i) {
-      if constexpr (kAnswer) answers[i] = pins_;
-      Drive(data[i]);
+      if constexpr (kAnswer) answers[i] = pins_.Levels();
+      pins_.Drive(data[i]);
       Record();
     }
   } else {
     for (std::size_t i = 0; i < n; ++i) {
-      if constexpr (kAnswer) answers[i] = pins_;
-      Drive(data[i]);
+      if constexpr (kAnswer) answers[i] = pins_.Levels();
+      pins_.Drive(data[i]);
     }
   }
   bytes_driven_ += n;
@@ -347,7 +328,7 @@ FtStatus VirtualD2xx::FT_Read(FtHandle handle, std::uint8_t* buffer, std::uint32
 FtStatus VirtualD2xx::FT_GetBitMode(FtHandle handle, std::uint8_t* pins) {
   if (const FtStatus s = EnterWithHandle(Op::GetBitMode, handle); s != FT_OK) return s;
   if (pins == nullptr) return Failed(FT_INVALID_PARAMETER, "bad arguments");
-  *pins = pins_;
+  *pins = pins_.Levels();
   return FT_OK;
 }
 
@@ -363,8 +344,7 @@ FtStatus VirtualD2xx::FT_Purge(FtHandle handle, std::uint32_t mask) {
 void VirtualD2xx::StartVcd(std::ostream& out, const VcdOptions& options) {
   StopVcd();
   vcd_step_ = 0;
-  vcd_ = std::make_unique<VcdWriter>(out, options, (pins_ & tck_mask_) != 0, (pins_ & tms_mask_) != 0,
-                                     (pins_ & tdi_mask_) != 0, (pins_ & tdo_mask_) != 0);
+  vcd_ = std::make_unique<VcdWriter>(out, options, pins_.Tck(), pins_.Tms(), pins_.Tdi(), pins_.Tdo());
 }
 
 void VirtualD2xx::StopVcd() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "adapter/d2xx.h"
+#include "adapter/virtual/board_pins.h"
 #include "adapter/virtual/board_spec.h"
 #include "adapter/virtual/tap_chain.h"
 #include "adapter/virtual/vcd_writer.h"
@@ -128,12 +129,12 @@ class VirtualD2xx final : public D2xx {
   void StopVcd();
 
   // --- What tests and tools can look at ---
-  [[nodiscard]] TapChain& Chain() { return chain_; }
-  [[nodiscard]] const TapChain& Chain() const { return chain_; }
+  [[nodiscard]] TapChain& Chain() { return pins_.Chain(); }
+  [[nodiscard]] const TapChain& Chain() const { return pins_.Chain(); }
   [[nodiscard]] const BoardSpec& Board() const { return board_; }
   // Power-on of the board: every TAP in Test-Logic-Reset, registers as described.
   void PowerCycleBoard();
-  [[nodiscard]] std::uint8_t Pins() const { return pins_; }
+  [[nodiscard]] std::uint8_t Pins() const { return pins_.Levels(); }
   [[nodiscard]] std::uint8_t Mode() const { return mode_; }
   [[nodiscard]] std::uint8_t DirectionMask() const { return dir_mask_; }
   [[nodiscard]] std::uint32_t BaudRate() const { return baud_rate_; }
@@ -165,31 +166,8 @@ class VirtualD2xx final : public D2xx {
   FtStatus EnterWithHandle(Op op, FtHandle handle);
   FtStatus Failed(FtStatus status, std::string text);
   void SetMode(std::uint8_t mask, std::uint8_t mode);
-  // Drives one byte (or, for a mode change, the latch again) and lets the
-  // board react to the new levels.
-  void Drive(std::uint8_t byte) {
-    latch_ = byte;
-    Settle();
-  }
-  void Settle() {
-    pins_ = static_cast<std::uint8_t>((latch_ & mask_) | (inputs_ & ~mask_));
-    const bool tck = (pins_ & tck_mask_) != 0;
-    if (tck == board_tck_) return;
-    board_tck_ = tck;
-    if (tck) {
-      chain_.Rise((pins_ & tms_mask_) != 0, (pins_ & tdi_mask_) != 0);
-    } else {
-      chain_.Fall();
-      inputs_ = chain_.Tdo() ? static_cast<std::uint8_t>(inputs_ | tdo_mask_)
-                             : static_cast<std::uint8_t>(inputs_ & ~tdo_mask_);
-      pins_ = static_cast<std::uint8_t>((latch_ & mask_) | (inputs_ & ~mask_));
-    }
-  }
   void Record() {
-    if (vcd_) {
-      vcd_->Sample(++vcd_step_, (pins_ & tck_mask_) != 0, (pins_ & tms_mask_) != 0, (pins_ & tdi_mask_) != 0,
-                   (pins_ & tdo_mask_) != 0);
-    }
+    if (vcd_) vcd_->Sample(++vcd_step_, pins_.Tck(), pins_.Tms(), pins_.Tdi(), pins_.Tdo());
   }
   template <bool kAnswer>
   void DriveBytes(const std::uint8_t* data, std::size_t n, std::uint8_t* answers);
@@ -197,15 +175,9 @@ class VirtualD2xx final : public D2xx {
   void ClearQueue();
 
   BoardSpec board_;
-  TapChain chain_;
-  std::uint8_t tck_mask_, tms_mask_, tdi_mask_, tdo_mask_;
-  std::uint8_t inputs_ = 0xFF;  // levels of the pins the chip does not drive
-  std::uint8_t latch_ = 0;
-  std::uint8_t mask_ = 0;       // pins driven now (0 in reset mode)
+  BoardPins pins_;              // the latch, the pins and the chain behind them
   std::uint8_t dir_mask_ = 0;   // the mask of the last FT_SetBitMode
   std::uint8_t mode_ = FT_BITMODE_RESET;
-  std::uint8_t pins_ = 0xFF;
-  bool board_tck_ = false;
 
   bool open_ = false;
   bool unplugged_ = false;

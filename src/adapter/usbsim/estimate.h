@@ -1,0 +1,71 @@
+#pragma once
+// How long a file would take on a real USB FT232R: the file played by the
+// player through the real-adapter backend (FtdiD2xx) on the simulated chip,
+// in simulated time.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adapter/usbsim/timing.h"
+#include "adapter/usbsim/usb_chip.h"
+#include "adapter/virtual/board_spec.h"
+#include "svf/run_driver.h"
+
+namespace tavrin::adapter::usbsim {
+
+struct EstimateOptions {
+  std::string svf_path;
+  HostProfile profile = FrameProfile();
+  // The board on the chip's pins; none: the built-in board.
+  std::optional<virt::BoardSpec> board;
+  // The player's pins (0 to 7 for D0 to D7); none: as the board is wired.
+  struct Pins {
+    int tck = 7;
+    int tms = 1;
+    int tdi = 5;
+    int tdo = 6;
+  };
+  std::optional<Pins> pins;
+  // The standard SVF reading instead of the player's own.
+  bool standard_reading = false;
+  // The rate as typed into "Baud Register"; empty: "Max CLK".
+  std::string rate;
+  // Hand back the run's whole log (it may be large).
+  bool keep_log = false;
+};
+
+struct EstimateResult {
+  svf::RunOutcome outcome = svf::RunOutcome::NotRun;
+  // Simulated seconds from start-up (finding the adapter) to the end of the
+  // run, and of them the start-up and set-up before the first statement.
+  double seconds = 0;
+  double setup_seconds = 0;
+  // Where the time went: USB requests by kind (each from the call to its
+  // result), the player's sleeps (RUNTEST waits; polls for answers).
+  double control_seconds = 0;
+  double out_seconds = 0;
+  double in_seconds = 0;
+  double latency_seconds = 0;  // of in_seconds: waiting for the latency timer
+  double host_seconds = 0;     // listing and opening, besides their requests
+  double sleep_seconds = 0;
+  double poll_seconds = 0;
+  std::uint64_t sleeps = 0;
+  std::uint64_t polls = 0;
+  UsbStats usb;  // counts over the whole run
+  std::uint64_t statements = 0;
+  // The message boxes of the run, its log's last line, and the whole log
+  // when asked for.
+  std::vector<std::string> messages;
+  std::string last_log_line;
+  std::vector<std::string> log;
+};
+
+// Plays the file once, start to end, as tavrin-play does with no other
+// option (the window's defaults, no single-step). Never throws: a failure
+// of its own comes back as outcome FileError with the reason in messages.
+EstimateResult Estimate(const EstimateOptions& options);
+
+// "estimated on a real FT232R (frame): 12.3 s"
+std::string EstimateLine(const EstimateResult& result, const std::string& profile_name);
+
+}  // namespace tavrin::adapter::usbsim

@@ -1,0 +1,240 @@
+#include "adapter/usbsim/sim_ftdi_api.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace tavrin::adapter::usbsim {
+
+namespace {
+
+constexpr std::uint32_t kLocation = 1;
+// The code of each fraction of the baud divisor (in eighths): value bits
+// 14-15, and bit 2 for index bit 0.
+constexpr std::array<std::uint16_t, 8> kFractionCode = {0, 3, 2, 4, 1, 5, 6, 7};
+// The baud generator runs at 3 MHz in eighths: 24,000,000 / eighths is the rate.
+constexpr std::uint64_t kBaudEighths = 24'000'000;
+constexpr std::uint32_t kMaxEighths = 0x1FFFF;
+
+struct Divisor {
+  std::uint16_t value = 0;
+  std::uint16_t index = 0;
+  std::uint64_t rate = 0;  // what the chip really runs at
+};
+
+// The register for a UART rate, as libftdi works it out for an FT232R
+// (the nearest divisor in eighths; 0 for 3 Mbaud, 1 for 2 Mbaud, nothing
+// between 2 and 1.5 Mbaud).
+Divisor DivisorFor(std::uint64_t rate) {
+  Divisor d;
+  if (rate >= 3'000'000) {
+    d.rate = 3'000'000;
+    return d;
+  }
+  if (rate >= 2'000'000) {
+    d.value = 1;
+    d.rate = 2'000'000;
+    return d;
+  }
+  std::uint64_t eighths = rate >= 1'500'000 ? 16 : (2 * kBaudEighths / rate + 1) / 2;
+  eighths = std::min<std::uint64_t>(eighths, kMaxEighths);
+  const std::uint16_t code = kFractionCode[eighths & 7U];
+  d.value = static_cast<std::uint16_t>((eighths >> 3U) | (static_cast<std::uint64_t>(code & 3U) << 14U));
+  d.index = static_cast<std::uint16_t>(code >> 2U);
+  d.rate = kBaudEighths / eighths;
+  return d;
+}
+
+class SimPort final : public ftdi::FtdiPort {
+ public:
+  SimPort(std::shared_ptr<UsbFt232r> chip, std::shared_ptr<bool> open) : chip_(std::move(chip)), open_(std::move(open)) {
+    *open_ = true;
+  }
+  SimPort(const SimPort&) = delete;
+  SimPort& operator=(const SimPort&) = delete;
+  ~SimPort() override {
+    if (!closed_) *open_ = false;
+  }
+
+  [[nodiscard]] ftdi::ChipType Type() const override { return ftdi::ChipType::kR; }
+
+  int SetBitmode(std::uint8_t mask, std::uint8_t mode) override {
+    if (closed_) return Gone();
+    chip_->SetBitMode(mask, mode);
+    return 0;
+  }
+
+  int SetUartBaudrate(int rate) override {
+    if (closed_) return Gone();
+    if (rate <= 0) return Fail(-1, "Unsupported baudrate");
+    const Divisor d = DivisorFor(static_cast<std::uint64_t>(rate));
+    // More than 5 % off the rate asked is refused without a request.
+    const auto asked = static_cast<std::uint64_t>(rate);
+    const bool off = d.rate < asked ? d.rate * 21 < asked * 20 : asked * 21 < d.rate * 20;
+    if (off) return Fail(-1, "Unsupported baudrate");
+    chip_->SetBaudDivisor(d.value, d.index);
+    return 0;
+  }
+
+  int SetBaudDivisor(std::uint16_t value, std::uint16_t index) override {
+    if (closed_) return Gone();
+    chip_->SetBaudDivisor(value, index);
+    return 0;
+  }
+
+  int SetLatencyTimer(std::uint8_t ms) override {
+    if (closed_) return Gone();
+    if (ms < 1) return Fail(-1, "latency out of range. Only valid for 1-255");
+    chip_->SetLatencyTimer(ms);
+    return 0;
+  }
+
+  // Changing a chunk size drops what the read buffer holds.
+  int SetReadChunksize(unsigned size) override {
+    if (closed_) return Gone();
+    if (size == 0 || size > kMaxChunk) return Fail(-1, "chunk size out of range");
+    read_chunk_ = size;
+    ClearBuffer();
+    return 0;
+  }
+  int SetWriteChunksize(unsigned size) override {
+    if (closed_) return Gone();
+    if (size == 0 || size > kMaxChunk) return Fail(-1, "chunk size out of range");
+    write_chunk_ = size;
+    return 0;
+  }
+
+  // ftdi_read_data: first what the read buffer holds; then IN transfers of
+  // the chunk size, the two status bytes of every packet dropped, until the
+  // size is reached or a transfer brings no data. What a transfer brings
+  // beyond the size waits in the read buffer for the next call.
+  int ReadData(std::uint8_t* buffer, int size) override {
+    if (closed_) return Gone();
+    if (size <= 0 || buffer == nullptr) return 0;
+    const auto want = static_cast<std::size_t>(size);
+    std::size_t offset = TakeBuffered(buffer, want);
+    const std::size_t length = std::max<std::size_t>(read_chunk_ / kPacketSize, 1) * kPacketSize;
+    while (offset < want) {
+      const std::vector<std::uint8_t> wire = chip_->BulkIn(length);
+      buffer_.clear();
+      head_ = 0;
+      for (std::size_t p = 0; p < wire.size(); p += kPacketSize) {
+        const std::size_t end = std::min(p + kPacketSize, wire.size());
+        if (end - p > kStatusBytes) buffer_.insert(buffer_.end(), wire.begin() + static_cast<std::ptrdiff_t>(p + kStatusBytes),
+                                                   wire.begin() + static_cast<std::ptrdiff_t>(end));
+      }
+      if (buffer_.empty()) break;
+      offset += TakeBuffered(buffer + offset, want - offset);
+    }
+    return static_cast<int>(offset);
+  }
+
+  // ftdi_write_data: one OUT transfer per chunk; a transfer the chip does
+  // not take within the write time-out fails the call.
+  int WriteData(const std::uint8_t* data, int size) override {
+    if (closed_) return Gone();
+    if (size <= 0 || data == nullptr) return 0;
+    const auto total = static_cast<std::size_t>(size);
+    std::size_t offset = 0;
+    while (offset < total) {
+      const std::size_t n = std::min<std::size_t>(write_chunk_, total - offset);
+      if (chip_->BulkOut(data + offset, n, kWriteTimeout) < n) return Fail(-1, "usb bulk write failed");
+      offset += n;
+    }
+    return size;
+  }
+
+  int ReadPins(std::uint8_t* pins) override {
+    if (closed_) return Gone();
+    const std::uint8_t levels = chip_->ReadPins();
+    if (pins != nullptr) *pins = levels;
+    return 0;
+  }
+  int FlushRx() override {
+    if (closed_) return Gone();
+    chip_->PurgeRx();
+    ClearBuffer();
+    return 0;
+  }
+  int FlushTx() override {
+    if (closed_) return Gone();
+    chip_->PurgeTx();
+    return 0;
+  }
+  int Close() override {
+    if (closed_) return 0;
+    closed_ = true;
+    *open_ = false;
+    return 0;
+  }
+
+  [[nodiscard]] std::string ErrorString() const override { return error_; }
+
+ private:
+  std::size_t TakeBuffered(std::uint8_t* out, std::size_t want) {
+    const std::size_t n = std::min(want, buffer_.size() - head_);
+    if (n > 0) std::memcpy(out, buffer_.data() + head_, n);
+    head_ += n;
+    return n;
+  }
+  void ClearBuffer() {
+    buffer_.clear();
+    head_ = 0;
+  }
+  int Fail(int code, std::string text) {
+    error_ = std::move(text);
+    return code;
+  }
+  int Gone() { return Fail(-3, "USB device unavailable"); }
+
+  std::shared_ptr<UsbFt232r> chip_;
+  std::shared_ptr<bool> open_;
+  bool closed_ = false;
+  unsigned read_chunk_ = kDefaultChunk;
+  unsigned write_chunk_ = kDefaultChunk;
+  std::vector<std::uint8_t> buffer_;  // libftdi's read buffer: data of the last IN transfer
+  std::size_t head_ = 0;              // of it, handed out so far
+  std::string error_;
+};
+
+}  // namespace
+
+SimFtdiApi::SimFtdiApi(const virt::BoardSpec& board, const HostProfile& host, SimClock& clock)
+    : chip_(std::make_shared<UsbFt232r>(board, host, clock)), open_(std::make_shared<bool>(false)) {}
+
+// Scanning the bus reads each chip's description and serial number: a
+// language query and a string for each.
+int SimFtdiApi::ListDevices(std::vector<ftdi::UsbDeviceInfo>* devices) {
+  if (devices == nullptr) return -1;
+  devices->clear();
+  chip_->HostWork(chip_->Host().list);
+  for (int i = 0; i < 4; ++i) chip_->Control();
+  ftdi::UsbDeviceInfo info;
+  info.location = kLocation;
+  info.description = kSimDescription;
+  info.serial = kSimSerial;
+  devices->push_back(std::move(info));
+  return 1;
+}
+
+// Opening resets the chip and sets 9600 baud, as ftdi_usb_open_dev does.
+int SimFtdiApi::Open(std::uint32_t location, std::unique_ptr<ftdi::FtdiPort>* port) {
+  if (port == nullptr) return -1;
+  if (location != kLocation) {
+    error_ = "device not found (unplugged?)";
+    return ftdi::kNoSuchDevice;
+  }
+  if (*open_) {
+    error_ = "unable to claim usb device. Make sure the default FTDI driver is not in use";
+    return -5;
+  }
+  chip_->HostWork(chip_->Host().open);
+  chip_->Reset();
+  const Divisor d = DivisorFor(9600);
+  chip_->SetBaudDivisor(d.value, d.index);
+  *port = std::make_unique<SimPort>(chip_, open_);
+  return 0;
+}
+
+}  // namespace tavrin::adapter::usbsim

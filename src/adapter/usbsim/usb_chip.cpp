@@ -1,0 +1,242 @@
+#include "adapter/usbsim/usb_chip.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace tavrin::adapter::usbsim {
+
+namespace {
+
+// One transaction on a full-speed bus, besides its data: the token packet,
+// the data packet's PID and CRC, the handshake and the gaps between them.
+constexpr Ticks kTransaction = Us(3);
+// One byte on the wire: 8 bits at 12 Mbit/s (256 ticks) and about a tenth
+// more for bit stuffing.
+constexpr Ticks kWireByte = 282;
+
+// The fraction of the baud divisor, in eighths, for each code of value bits
+// 14-15 and index bit 0 (as bit 2).
+constexpr std::array<std::uint32_t, 8> kFractionEighths = {0, 4, 2, 1, 3, 5, 6, 7};
+
+}  // namespace
+
+UsbFt232r::UsbFt232r(const virt::BoardSpec& board, HostProfile host, SimClock& clock)
+    : pins_(board), host_(std::move(host)), clock_(clock) {
+  if (host_.grid == 0) host_.grid = 1;
+  next_byte_ = clock_.Now();
+  last_packet_ = clock_.Now();
+}
+
+Ticks UsbFt232r::PacketTime(std::size_t bytes) { return kTransaction + static_cast<Ticks>(bytes) * kWireByte; }
+
+Ticks UsbFt232r::BytePeriod() const {
+  // Bit-bang clocks a byte at 16 times the baud rate, at most 3 MHz; serial
+  // data takes ten bit times (start, eight data bits, stop) a byte.
+  if (mode_ == kModeSync || mode_ == kModeAsync) return std::max<Ticks>(divisor_eighths_, kFastestByte);
+  return Ticks{160} * divisor_eighths_;
+}
+
+void UsbFt232r::Advance(Ticks t) {
+  const Ticks period = BytePeriod();
+  const bool answers = mode_ == kModeSync;
+  while (!tx_.empty() && next_byte_ <= t) {
+    if (answers && rx_.size() >= kRxFifo) break;
+    const std::uint8_t byte = tx_.front();
+    tx_.pop_front();
+    if (answers) {
+      // Sample first, then drive.
+      rx_.push_back(pins_.Levels());
+      pins_.Drive(byte);
+    } else if (mode_ == kModeAsync) {
+      pins_.Drive(byte);
+    }
+    ++stats_.bytes_clocked;
+    next_byte_ += period;
+  }
+  // Idle or stopped by a full receive FIFO: the next byte goes no earlier
+  // than now.
+  if (tx_.empty() || (answers && rx_.size() >= kRxFifo)) next_byte_ = std::max(next_byte_, t);
+}
+
+Ticks UsbFt232r::WhenClocked(std::size_t n) const {
+  if (n == 0) return next_byte_;
+  if (tx_.size() < n) return kNever;
+  if (mode_ == kModeSync && rx_.size() + n > kRxFifo) return kNever;
+  return next_byte_ + static_cast<Ticks>(n - 1) * BytePeriod();
+}
+
+Ticks UsbFt232r::Start() const {
+  const Ticks now = clock_.Now();
+  return (now + host_.grid - 1) / host_.grid * host_.grid;
+}
+
+// --- Control requests ---
+
+Ticks UsbFt232r::BeginControl() {
+  const Ticks start = Start();
+  Advance(start);
+  return start;
+}
+
+void UsbFt232r::EndControl(Ticks called, Ticks start) {
+  ++stats_.control_requests;
+  Finish(start + host_.control);
+  stats_.control_time += clock_.Now() - called;
+}
+
+void UsbFt232r::Control() {
+  const Ticks called = clock_.Now();
+  EndControl(called, BeginControl());
+}
+
+void UsbFt232r::Reset() {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  tx_.clear();
+  rx_.clear();
+  EndControl(called, start);
+}
+
+void UsbFt232r::SetBitMode(std::uint8_t mask, std::uint8_t mode) {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  mode_ = mode;
+  direction_ = mask;
+  pins_.SetDriveMask(mode == kModeSync || mode == kModeAsync ? mask : std::uint8_t{0});
+  EndControl(called, start);
+}
+
+void UsbFt232r::SetBaudDivisor(std::uint16_t value, std::uint16_t index) {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  const std::uint32_t whole = value & 0x3FFFU;
+  const std::uint32_t code = (static_cast<std::uint32_t>(value) >> 14U) | ((index & 1U) << 2U);
+  if (whole == 0) {
+    divisor_eighths_ = 8;  // 3 Mbaud
+  } else if (whole == 1) {
+    divisor_eighths_ = 12;  // 2 Mbaud
+  } else {
+    divisor_eighths_ = whole * 8 + kFractionEighths[code];
+  }
+  EndControl(called, start);
+}
+
+void UsbFt232r::SetLatencyTimer(std::uint8_t ms) {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  latency_ms_ = std::max<std::uint8_t>(ms, 1);
+  EndControl(called, start);
+}
+
+std::uint8_t UsbFt232r::ReadPins() {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  const std::uint8_t levels = pins_.Levels();
+  EndControl(called, start);
+  return levels;
+}
+
+void UsbFt232r::PurgeRx() {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  rx_.clear();
+  EndControl(called, start);
+}
+
+void UsbFt232r::PurgeTx() {
+  const Ticks called = clock_.Now();
+  const Ticks start = BeginControl();
+  tx_.clear();
+  EndControl(called, start);
+}
+
+void UsbFt232r::HostWork(Ticks t) {
+  clock_.AdvanceTo(clock_.Now() + t);
+  stats_.host_time += t;
+}
+
+// --- Bulk transfers ---
+
+std::size_t UsbFt232r::BulkOut(const std::uint8_t* data, std::size_t size, Ticks timeout) {
+  const Ticks called = clock_.Now();
+  const Ticks start = Start();
+  const Ticks give_up = start + timeout;
+  Ticks t = start;
+  std::size_t done = 0;
+  ++stats_.bulk_out;
+  while (done < size) {
+    const std::size_t n = std::min(kPacketSize, size - done);
+    Advance(t);
+    if (tx_.size() + n <= kTxFifo) {
+      t += PacketTime(n);
+      Advance(t);
+      tx_.insert(tx_.end(), data + done, data + done + n);
+      done += n;
+      ++stats_.out_packets;
+      continue;
+    }
+    // Refused: tried again once the chip has clocked enough bytes out.
+    ++stats_.out_refused;
+    const Ticks room = WhenClocked(tx_.size() + n - kTxFifo);
+    const Ticks retry = room == kNever ? kNever : std::max(room, t + PacketTime(0));
+    if (retry == kNever || retry > give_up) {
+      t = std::max(t, give_up);
+      ++stats_.timeouts;
+      break;
+    }
+    t = retry;
+  }
+  stats_.bytes_out += done;
+  Finish(t);
+  stats_.out_time += clock_.Now() - called;
+  return done;
+}
+
+std::vector<std::uint8_t> UsbFt232r::BulkIn(std::size_t length) {
+  const Ticks called = clock_.Now();
+  Ticks t = Start();
+  std::vector<std::uint8_t> wire;
+  bool waited = false;
+  ++stats_.bulk_in;
+  const auto send = [&](std::size_t n) {
+    wire.push_back(kModemStatus);
+    wire.push_back(kLineStatus);
+    wire.insert(wire.end(), rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    t += PacketTime(kStatusBytes + n);
+    last_packet_ = t;
+    stats_.bytes_in += n;
+  };
+  for (;;) {
+    Advance(t);
+    if (rx_.size() >= kPacketData) {
+      send(kPacketData);
+      ++stats_.in_full_packets;
+      if (wire.size() + kPacketSize > length) break;
+      continue;
+    }
+    const Ticks expiry = last_packet_ + latency_ms_ * kTicksPerMs;
+    if (t >= expiry) {
+      const std::size_t n = rx_.size();
+      send(n);
+      ++(n == 0 ? stats_.in_empty_packets : stats_.in_short_packets);
+      break;
+    }
+    // Refused (NAK) until a full packet is there or the timer runs out.
+    const Ticks full = mode_ == kModeSync ? WhenClocked(kPacketData - rx_.size()) : kNever;
+    if (expiry <= full) {
+      stats_.latency_time += expiry - t;
+      waited = true;
+      t = expiry;
+    } else {
+      t = full;
+    }
+  }
+  if (waited) ++stats_.latency_waits;
+  Finish(t);
+  stats_.in_time += clock_.Now() - called;
+  return wire;
+}
+
+}  // namespace tavrin::adapter::usbsim

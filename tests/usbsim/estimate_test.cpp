@@ -1,0 +1,192 @@
+// Files played through the real-adapter backend on the simulated chip: the
+// same results as on the virtual board, and the simulated time they take.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "adapter/usbsim/estimate.h"
+#include "adapter/virtual/board_spec.h"
+#include "adapter/virtual/virtual_d2xx.h"
+#include "common/clock.h"
+#include "common/memory_window.h"
+#include "player/player.h"
+
+namespace tavrin::adapter::usbsim {
+namespace {
+
+using svf::RunOutcome;
+
+// SVF files written for a test, removed with it.
+class Files {
+ public:
+  Files() : dir_(std::filesystem::temp_directory_path() / ("tavrin-usbsim-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(dir_);
+  }
+  Files(const Files&) = delete;
+  Files& operator=(const Files&) = delete;
+  ~Files() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string Write(const std::string& name, const std::string& text) {
+    const auto path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+constexpr const char* kIdcode =
+    "SIR 8 TDI (01);\n"
+    "SDR 32 TDI (00000000) TDO (f6e5f093) MASK (ffffffff);\n";
+
+EstimateResult Play(const std::string& path, const HostProfile& profile = FrameProfile()) {
+  EstimateOptions options;
+  options.svf_path = path;
+  options.profile = profile;
+  return Estimate(options);
+}
+
+std::vector<std::string> GotLines(const std::vector<std::string>& log) {
+  std::vector<std::string> got;
+  for (const std::string& line : log) {
+    if (line.rfind("Got: ", 0) == 0) got.push_back(line);
+  }
+  return got;
+}
+
+TEST(EstimateBoard, AScanReadsWhatTheVirtualBoardGives) {
+  Files files;
+  // IDCODE, then SCRATCH written and read back.
+  const std::string text = std::string(kIdcode) +
+                           "SIR 8 TDI (02);\n"
+                           "SDR 16 TDI (a55a);\n"
+                           "SDR 16 TDI (0000) TDO (a55a) MASK (ffff);\n";
+  const std::string path = files.Write("scratch.svf", text);
+
+  // The same file on the virtual board, for the log to compare with.
+  virt::VirtualD2xx board;
+  MemoryWindow window;
+  FakeClock clock;
+  player::Player p(window, board, clock);
+  p.Form_Load();
+  window.single_step = 0;
+  window.selected_file = "scratch.svf";
+  window.file_path = path;
+  p.cmd_Process_Click();
+  ASSERT_EQ(p.driver.LastOutcome(), RunOutcome::Completed);
+  const std::vector<std::string> expected = GotLines(window.LogLines());
+
+  ASSERT_EQ(expected.size(), 5U);
+  EXPECT_EQ(expected[1], "Got: F6E5F093");
+  EXPECT_EQ(expected[4], "Got: A55A");
+
+  for (const HostProfile& profile : {FrameProfile(), FastProfile()}) {
+    EstimateOptions options;
+    options.svf_path = path;
+    options.profile = profile;
+    options.keep_log = true;
+    const EstimateResult r = Estimate(options);
+    EXPECT_EQ(r.outcome, RunOutcome::Completed) << profile.name << ": " << r.last_log_line;
+    EXPECT_EQ(GotLines(r.log), expected) << profile.name;
+    EXPECT_EQ(r.statements, 5U);
+    EXPECT_TRUE(r.messages.empty());
+  }
+  // A wrong IDCODE fails the run there too.
+  const EstimateResult wrong = Play(files.Write("wrong.svf", "SIR 8 TDI (01);\nSDR 32 TDI (0) TDO (f6e5f092);\n"));
+  EXPECT_EQ(wrong.outcome, RunOutcome::Failed);
+  EXPECT_TRUE(wrong.log.empty());
+}
+
+TEST(EstimateBoard, ThePlayersPinsFollowTheBoardsWiringUnlessGiven) {
+  Files files;
+  auto board = virt::ParseBoard(R"({"version": 1, "wiring": {"tck": 0, "tms": 2, "tdi": 3, "tdo": 4},
+      "chain": [{"name": "CPLD", "ir_length": 8, "idcode": "0xf6e5f093", "instructions": {"IDCODE": "0x01"}}]})");
+  ASSERT_TRUE(board.board.has_value()) << board.error;
+  EstimateOptions options;
+  options.svf_path = files.Write("id.svf", kIdcode);
+  options.board = *board.board;
+  EXPECT_EQ(Estimate(options).outcome, RunOutcome::Completed);
+  // Pins given that miss the board's wiring: nothing answers the check.
+  options.pins = EstimateOptions::Pins{};
+  EXPECT_EQ(Estimate(options).outcome, RunOutcome::Failed);
+  options.pins = EstimateOptions::Pins{0, 2, 3, 4};
+  EXPECT_EQ(Estimate(options).outcome, RunOutcome::Completed);
+}
+
+TEST(EstimateTime, RuntestWaitsAreSimulatedTime) {
+  Files files;
+  const std::string plain = files.Write("plain.svf", kIdcode);
+  const std::string waits = files.Write("waits.svf", std::string(kIdcode) + "RUNTEST 1000000 TCK;\n");
+  for (const HostProfile& profile : {FrameProfile(), FastProfile()}) {
+    const EstimateResult a = Play(plain, profile);
+    const EstimateResult b = Play(waits, profile);
+    ASSERT_EQ(a.outcome, RunOutcome::Completed);
+    ASSERT_EQ(b.outcome, RunOutcome::Completed);
+    // 1,000,000 ticks: 1001 ms, slept in slices, each a little longer than asked.
+    EXPECT_GE(b.seconds - a.seconds, 1.001) << profile.name;
+    EXPECT_LT(b.seconds - a.seconds, 1.010) << profile.name;
+    EXPECT_GE(b.sleep_seconds, 1.001);
+    EXPECT_EQ(a.sleep_seconds, 0.0);
+  }
+}
+
+TEST(EstimateTime, TheFrameProfileIsSlowerAndTheTimeIsAccountedFor) {
+  Files files;
+  std::string text = "SIR 8 TDI (02);\n";
+  for (int i = 0; i < 50; ++i) text += "SDR 16 TDI (1234) TDO (0000) MASK (0000);\n";
+  const std::string path = files.Write("many.svf", text);
+  const EstimateResult frame = Play(path, FrameProfile());
+  const EstimateResult fast = Play(path, FastProfile());
+  ASSERT_EQ(frame.outcome, RunOutcome::Completed);
+  ASSERT_EQ(fast.outcome, RunOutcome::Completed);
+  EXPECT_GT(frame.seconds, 2 * fast.seconds);
+  EXPECT_GT(frame.setup_seconds, 0.0);
+  EXPECT_LT(frame.setup_seconds, frame.seconds);
+  for (const EstimateResult* r : {&frame, &fast}) {
+    // Every simulated moment is in one request, a sleep, or host work.
+    const double parts = r->control_seconds + r->out_seconds + r->in_seconds + r->host_seconds + r->sleep_seconds +
+                         r->poll_seconds;
+    EXPECT_NEAR(parts, r->seconds, 1e-9);
+    EXPECT_LE(r->latency_seconds, r->in_seconds);
+    // Each SDR: its walks and the scan, each opened with a purge and a pin read.
+    EXPECT_GE(r->usb.control_requests, 50U * 3U);
+    EXPECT_GE(r->usb.bulk_in, 50U);
+  }
+  // Each 16-bit scan is a short IN packet, sent when the latency timer runs out.
+  EXPECT_GE(fast.usb.in_short_packets, 50U);
+}
+
+TEST(EstimateFailures, AMissingFileOrAnUnusableBoardComesBackAsAnOutcome) {
+  const EstimateResult missing = Play("/nonexistent/folder/none.svf");
+  EXPECT_EQ(missing.outcome, RunOutcome::FileError);
+  ASSERT_FALSE(missing.messages.empty());
+  EXPECT_NE(missing.messages[0].find("none.svf"), std::string::npos);
+
+  EstimateOptions options;
+  options.svf_path = "x.svf";
+  virt::BoardSpec board = virt::DefaultBoard();
+  board.chain[0].ir_length = 1;
+  options.board = board;
+  const EstimateResult bad = Estimate(options);
+  EXPECT_EQ(bad.outcome, RunOutcome::FileError);
+  ASSERT_FALSE(bad.messages.empty());
+  EXPECT_NE(bad.messages[0].find("board"), std::string::npos);
+}
+
+TEST(EstimateLineText, OneDecimalOfSeconds) {
+  EstimateResult r;
+  r.seconds = 12.345;
+  EXPECT_EQ(EstimateLine(r, "frame"), "estimated on a real FT232R (frame): 12.3 s");
+  r.seconds = 4.06;
+  EXPECT_EQ(EstimateLine(r, "fast"), "estimated on a real FT232R (fast): 4.1 s");
+}
+
+}  // namespace
+}  // namespace tavrin::adapter::usbsim
