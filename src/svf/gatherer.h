@@ -83,8 +83,8 @@ bool StatementGatherer::AddLine(std::string_view line, std::uint64_t line_number
     rest = Trim(rest.substr(semi + 1));
     if (rest.empty()) return true;
     if (rest.substr(0, 2) == "//") {
-      std::string comment(rest);
-      return sink(Kind::Comment, comment, line_number);
+      std::string text(rest);
+      return sink(Kind::Comment, text, line_number);
     }
   }
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tavrin::svf {
 
@@ -13,13 +15,29 @@ constexpr std::size_t kBufferSize = 1 << 16;
 
 std::string LineReader::Open(const std::string& path) {
   Close();
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return "it is a folder";
+  // Opened without blocking, so that a FIFO with no writer cannot hang the
+  // open, and checked on the open file itself: only a regular file is read
+  // (a FIFO or a device could feed the player without end, and the file is
+  // read twice).
   errno = 0;
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) return errno != 0 ? std::strerror(errno) : "it cannot be opened";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno != 0 ? std::strerror(errno) : "it cannot be opened";
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool folder = S_ISDIR(st.st_mode);
+    ::close(fd);
+    return folder ? "it is a folder" : "it is not a regular file";
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  file_ = ::fdopen(fd, "rb");
+  if (file_ == nullptr) {
+    ::close(fd);
+    return "it cannot be opened";
+  }
   buffer_.resize(kBufferSize);
   pos_ = end_ = 0;
+  cr_at_ = lf_at_ = kUnknown;
   eof_ = failed_ = too_long_ = false;
   return {};
 }

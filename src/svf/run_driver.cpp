@@ -169,6 +169,7 @@ RunOutcome RunDriver::Run() {
   // run counts as failed.
   const std::string& rest = gatherer.Pending();
   if (!rest.empty()) {
+    statement_line_ = gatherer.PendingLine();
     window_.AppendLog("Uh Oh, the file ends inside a statement that has no ';': " + rest.substr(0, 80) +
                       (rest.size() > 80 ? "..." : ""));
     flags_.StopRequested = kTrue;

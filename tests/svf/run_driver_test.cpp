@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -109,6 +110,7 @@ TEST_F(RunDriverTest, UnterminatedFragmentAtTheEndIsReportedAndFails) {
   const auto lines = rig.Play("TRST OFF;\r\nSDR 8 TDI (01)\r\n");
   EXPECT_EQ(lines.back(), "Uh Oh, the file ends inside a statement that has no ';': SDR 8 TDI (01)");
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
+  EXPECT_EQ(rig.player.driver.StopLine(), 2U) << "where the fragment begins";
   EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
   // Blanks alone at the end are nothing to report.
   rig.Play("TRST OFF;\r\n   \t\r\n");
@@ -215,6 +217,16 @@ TEST_F(RunDriverTest, UnreadableFilesAreReportedAndTheRunEnds) {
   rig.window.file_path = ::testing::TempDir();
   rig.player.cmd_Process_Click();
   EXPECT_EQ(rig.window.messages.back(), "Cannot open " + ::testing::TempDir() + ": it is a folder");
+  // A FIFO nobody writes to is refused at once, not waited on; so is a device.
+  const std::string fifo = ::testing::TempDir() + "tavrin-fifo-" + std::to_string(::getpid()) + ".svf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    rig.window.file_path = path;
+    rig.player.cmd_Process_Click();
+    EXPECT_EQ(rig.window.messages.back(), "Cannot open " + path + ": it is not a regular file");
+    EXPECT_EQ(Outcome(), RunOutcome::FileError);
+  }
+  ::unlink(fifo.c_str());
 }
 
 TEST_F(RunDriverTest, OverlongLineIsAFileErrorNotAnAllocation) {
