@@ -1,65 +1,117 @@
 #include "cli/console_window.h"
 
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "cli/signals.h"
 
 namespace tavrin::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+bool IsTerminal(std::FILE* f) { return f != nullptr && fileno(f) >= 0 && isatty(fileno(f)) != 0; }
 
-extern "C" void OnInterrupt(int /*signal*/) {
-  g_interrupted = 1;
-  // A second Ctrl-C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
+// The longest single-step answer kept; the rest of a longer line is read and dropped.
+constexpr std::size_t kMaxAnswer = 256;
+// How long one poll of the terminal waits before it looks at the signals again.
+constexpr int kAnswerPollMs = 50;
+
+constexpr char kClearLine[] = "\r\033[K";
 
 }  // namespace
 
-void InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
+std::uint64_t CoarseClock::NowMicros() const {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return static_cast<std::uint64_t>(t.tv_sec) * 1'000'000U + static_cast<std::uint64_t>(t.tv_nsec) / 1000U;
+}
 
-ConsoleWindow::ConsoleWindow(std::FILE* out, std::FILE* err, bool quiet)
-    : out_(out), err_(err), quiet_(quiet), progress_tty_(isatty(fileno(err)) != 0) {
+ConsoleSettings ConsoleSettings::Detect(std::FILE* out, std::FILE* err, bool quiet) {
+  ConsoleSettings s;
+  s.quiet = quiet;
+  s.escape_log = IsTerminal(out);
+  s.escape_messages = IsTerminal(err);
+  s.progress = s.escape_messages;
+  if (s.escape_log && s.progress) {
+    struct stat a {};
+    struct stat b {};
+    s.bar_shares_terminal = fstat(fileno(out), &a) == 0 && fstat(fileno(err), &b) == 0 && a.st_rdev == b.st_rdev;
+  }
+  return s;
+}
+
+void AppendEscaped(std::string& to, std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c >= 0x20 && c != 0x7F) || c == '\t') continue;
+    to.append(text.substr(start, i - start));
+    const char escaped[4] = {'\\', 'x', kDigits[c >> 4U], kDigits[c & 0xFU]};
+    to.append(escaped, sizeof escaped);
+    start = i + 1;
+  }
+  to.append(text.substr(start));
+}
+
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::FILE* err, const ConsoleSettings& settings, Clock& clock)
+    : out_(out), err_(err), settings_(settings), clock_(clock) {
   log.clear();
   held_ = "Merrow Log...\r\n";
 }
 
-void ConsoleWindow::Emit(std::string_view text) {
-  // Lines of the log end in CR LF; the console gets LF.
-  if (!held_.empty()) {
-    std::string held;
-    held.swap(held_);
-    if (!holding_start_up_) Emit(held);
-    holding_start_up_ = false;
-  }
-  partial_.append(text);
+void ConsoleWindow::Break() {
+  if (brk) brk();
+}
+
+// --- The log ---
+
+void ConsoleWindow::ReleaseHeld() {
+  std::string held;
+  held.swap(held_);
+  const bool print = !holding_start_up_;
+  holding_start_up_ = false;
+  if (!print) return;
+  partial_.append(held);
+  SplitPartial();
+}
+
+void ConsoleWindow::SplitPartial() {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = partial_.find("\r\n", start);
     if (end == std::string::npos) break;
-    if (!quiet_) {
-      if (progress_shown_) {
-        std::fputs("\r\033[K", err_);
-        progress_shown_ = false;
-        last_drawn_ = -1;
-      }
-      std::fwrite(partial_.data() + start, 1, end - start, out_);
-      std::fputc('\n', out_);
-    }
+    Line(std::string_view(partial_).substr(start, end - start));
     start = end + 2;
   }
   partial_.erase(0, start);
 }
 
 void ConsoleWindow::AppendLog(std::string_view text) {
-  std::string line(text);
-  line.append("\r\n");
-  Emit(line);
+  if (CaughtSignal() != 0) Break();
+  if (!held_.empty()) ReleaseHeld();
+  if (partial_.empty() && text.find('\r') == std::string_view::npos) {
+    Line(text);
+    return;
+  }
+  partial_.append(text);
+  partial_.append("\r\n");
+  SplitPartial();
 }
 
-void ConsoleWindow::AppendLogNoBreak(std::string_view text) { Emit(text); }
+void ConsoleWindow::AppendLogNoBreak(std::string_view text) {
+  if (!held_.empty()) ReleaseHeld();
+  partial_.append(text);
+  // A CR LF may be split over two calls: its LF completes the line.
+  if (text.find('\n') != std::string_view::npos) SplitPartial();
+}
 
 void ConsoleWindow::ReplaceLog(std::string_view text) {
   // What was printed stays printed; only text not yet shown can be replaced.
@@ -68,85 +120,263 @@ void ConsoleWindow::ReplaceLog(std::string_view text) {
   holding_start_up_ = false;
 }
 
+void ConsoleWindow::Line(std::string_view line) {
+  std::string& kept = recent_[recent_next_];
+  kept.assign(line.substr(0, kRememberedChars));
+  recent_next_ = (recent_next_ + 1) % kRememberedLines;
+  recent_count_ = std::min(recent_count_ + 1, kRememberedLines);
+  if (settings_.quiet) return;
+  if (settings_.escape_log) {
+    AppendEscaped(pending_, line);
+  } else {
+    pending_.append(line);
+  }
+  pending_.push_back('\n');
+  if (pending_.size() >= kFlushBytes) {
+    // Much text goes out at once; the bar comes back at its own pace.
+    Flush(clock_.NowMicros(), false);
+    return;
+  }
+  const std::uint64_t now = clock_.NowMicros();
+  if (!flushed_once_ || now - last_flush_us_ >= FlushInterval()) Flush(now);
+}
+
+std::vector<std::string> ConsoleWindow::RecentLines() const {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < recent_count_; ++i) {
+    lines.push_back(recent_[(recent_next_ + kRememberedLines - recent_count_ + i) % kRememberedLines]);
+  }
+  return lines;
+}
+
+std::uint64_t ConsoleWindow::FlushInterval() const {
+  // On the bar's terminal every write of the log clears the bar and is
+  // followed by a redraw: both at the bar's pace.
+  return settings_.bar_shares_terminal && bar_active_ ? kBarIntervalUs : kFlushIntervalUs;
+}
+
+void ConsoleWindow::Flush(std::uint64_t now, bool redraw_bar) {
+  if (pending_.empty()) return;
+  last_flush_us_ = now;
+  flushed_once_ = true;
+  if (bar_shown_ && settings_.bar_shares_terminal) ClearBar();
+  if (!out_.Failed()) {
+    ++output_writes_;
+    // A reader that went away or a full disk ends the run, as Break does.
+    if (!out_.Write(pending_)) Break();
+  }
+  pending_.clear();
+  if (!redraw_bar) return;
+  if (settings_.bar_shares_terminal) {
+    // Log and bar go out together, at the bar's pace: the bar is back at once.
+    if (BarWanted()) DrawBar(now);
+  } else {
+    MaybeDrawBar(now);
+  }
+}
+
+void ConsoleWindow::Tick() {
+  const std::uint64_t now = clock_.NowMicros();
+  if (!pending_.empty() && (!flushed_once_ || now - last_flush_us_ >= FlushInterval())) Flush(now);
+  MaybeDrawBar(now);
+}
+
 void ConsoleWindow::Finish() {
-  if (!held_.empty() && !holding_start_up_) Emit("");
+  if (!held_.empty() && !holding_start_up_) ReleaseHeld();
   held_.clear();
   if (!partial_.empty()) {
-    if (!quiet_) {
-      std::fwrite(partial_.data(), 1, partial_.size(), out_);
-      std::fputc('\n', out_);
+    // A last line without its CR LF.
+    std::string last;
+    last.swap(partial_);
+    Line(last);
+  }
+  bar_active_ = false;
+  Flush(clock_.NowMicros(), false);
+  if (bar_shown_) ClearBar();
+}
+
+// --- Standard error ---
+
+void ConsoleWindow::WriteError(std::string_view text) {
+  // The log so far comes first, and the bar makes room.
+  Flush(clock_.NowMicros(), false);
+  if (bar_shown_) ClearBar();
+  std::string shown;
+  // Line breaks of a message are CR LF; the console gets LF.
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find("\r\n", start);
+    const std::string_view part = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (settings_.escape_messages) {
+      AppendEscaped(shown, part);
+    } else {
+      shown.append(part);
     }
-    partial_.clear();
+    shown.push_back('\n');
+    if (end == std::string_view::npos) break;
+    start = end + 2;
   }
-  if (progress_shown_) {
-    DrawProgress(true);
-    std::fputc('\n', err_);
-    progress_shown_ = false;
-  }
-  std::fflush(out_);
+  (void)err_.Write(shown);
 }
 
 void ConsoleWindow::ShowMessage(std::string_view text) {
   MemoryWindow::ShowMessage(text);
-  std::fflush(out_);
-  if (progress_shown_) {
-    std::fputs("\r\033[K", err_);
-    progress_shown_ = false;
-  }
-  // The exact text, with LF for the CR LF inside a message.
-  std::string line(text);
-  for (std::size_t p = line.find("\r\n"); p != std::string::npos; p = line.find("\r\n", p)) line.replace(p, 2, "\n");
-  std::fprintf(err_, "%s\n", line.c_str());
-  std::fflush(err_);
+  WriteError(text);
 }
+
+void ConsoleWindow::PrintError(std::string_view text) { WriteError(text); }
+
+// --- Events ---
 
 void ConsoleWindow::ProcessPendingEvents() {
   MemoryWindow::ProcessPendingEvents();
-  if (g_interrupted != 0) {
-    g_interrupted = 0;
-    if (brk) brk();
+  if (CaughtSignal() != 0) {
+    Break();
     return;
   }
-  if (!awaiting_step || !awaiting_step()) return;
-  std::fflush(out_);
-  std::fputs("Step: Enter, Break: b then Enter > ", err_);
-  std::fflush(err_);
-  char buf[256];
-  if (std::fgets(buf, sizeof buf, terminal) == nullptr) {
-    // No more answers can come: stop rather than wait for ever.
-    std::fputc('\n', err_);
-    if (brk) brk();
+  if ((!pending_.empty() || BarWanted()) && ++events_ % kEventsPerTick == 0) Tick();
+  if (awaiting_step && awaiting_step()) AskStep();
+}
+
+void ConsoleWindow::ProcessPendingEventsNow() {
+  MemoryWindow::ProcessPendingEvents();
+  if (CaughtSignal() != 0) {
+    Break();
     return;
   }
-  if (buf[0] == 'b' || buf[0] == 'B') {
-    if (brk) brk();
-  } else if (step) {
-    step();
+  Tick();
+  if (awaiting_step && awaiting_step()) AskStep();
+}
+
+void ConsoleWindow::AskStep() {
+  Flush(clock_.NowMicros(), false);
+  if (bar_shown_) ClearBar();
+  (void)err_.Write(kStepPrompt);
+  std::string answer;
+  const Answer got = ReadAnswer(answer);
+  // A terminal echoes the answer and its Enter; anything else leaves the
+  // prompt's line open.
+  const bool echoed = terminal != nullptr && fileno(terminal) >= 0 && isatty(fileno(terminal)) != 0;
+  if (got == Answer::Line && !echoed) (void)err_.Write("\n");
+  switch (got) {
+    case Answer::Line:
+      if (!answer.empty() && (answer[0] == 'b' || answer[0] == 'B')) {
+        Break();
+      } else if (step) {
+        step();
+      }
+      return;
+    case Answer::End:
+    case Answer::Interrupted:
+      // No more answers can come, or the operator pressed Ctrl-C: stop
+      // rather than wait for ever.
+      (void)err_.Write("\n");
+      Break();
+      return;
   }
 }
 
+ConsoleWindow::Answer ConsoleWindow::ReadAnswer(std::string& answer) {
+  if (terminal == nullptr) return Answer::End;
+  const int fd = fileno(terminal);
+  if (fd < 0) {
+    // A stream without a descriptor cannot be polled; it cannot wait either.
+    char buf[kMaxAnswer];
+    if (std::fgets(buf, sizeof buf, terminal) == nullptr) return Answer::End;
+    answer.assign(buf);
+    return Answer::Line;
+  }
+  // Byte by byte from the descriptor, so that nothing beyond the answer's
+  // line is taken from a pipe, and a signal is seen within one poll.
+  for (;;) {
+    if (CaughtSignal() != 0) return Answer::Interrupted;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, kAnswerPollMs);
+    if (ready < 0 && errno != EINTR) return Answer::End;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n == 0) return Answer::End;
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return Answer::End;
+    }
+    if (c == '\n') return Answer::Line;
+    if (answer.size() < kMaxAnswer) answer.push_back(c);
+  }
+}
+
+// --- The progress bar ---
+
 void ConsoleWindow::SetProgressMax(int max) {
   MemoryWindow::SetProgressMax(max);
-  last_drawn_ = -1;
+  // Only a run sets the length: the value that start-up sets is not shown.
+  bar_active_ = max > 0;
+  drawn_max_ = -1;
 }
 
 void ConsoleWindow::SetProgressValue(int value) {
   MemoryWindow::SetProgressValue(value);
-  DrawProgress(false);
+  if (BarWanted()) MaybeDrawBar(clock_.NowMicros());
 }
 
-void ConsoleWindow::DrawProgress(bool force) {
-  if (!progress_tty_ || progress_max <= 0) return;
-  const int width = 40;
-  const int filled = static_cast<int>(static_cast<long long>(progress_value) * width / progress_max);
-  const int percent = static_cast<int>(static_cast<long long>(progress_value) * 100 / progress_max);
-  if (!force && percent == last_drawn_) return;
-  last_drawn_ = percent;
-  std::fflush(out_);
-  std::fprintf(err_, "\r[%.*s%*s] %d/%d lines", filled, "########################################", width - filled, "",
-               progress_value, progress_max);
-  std::fflush(err_);
-  progress_shown_ = true;
+bool ConsoleWindow::BarWanted() const {
+  return settings_.progress && bar_active_ &&
+         (!bar_shown_ || drawn_value_ != progress_value || drawn_max_ != progress_max);
+}
+
+void ConsoleWindow::ClearBar() {
+  (void)err_.Write(kClearLine);
+  bar_shown_ = false;
+}
+
+void ConsoleWindow::MaybeDrawBar(std::uint64_t now) {
+  if (!BarWanted()) return;
+  if (drawn_once_ && now - last_draw_us_ < kBarIntervalUs) return;
+  if (settings_.bar_shares_terminal) {
+    if (flushed_once_ && now - last_flush_us_ < kBarIntervalUs) return;
+    // Held log lines go out first, so that the bar stays below them; the
+    // flush draws the bar after them.
+    if (!pending_.empty()) {
+      Flush(now);
+      return;
+    }
+    last_flush_us_ = now;
+    flushed_once_ = true;
+  }
+  DrawBar(now);
+}
+
+void ConsoleWindow::DrawBar(std::uint64_t now) {
+  int columns = settings_.columns;
+  if (columns <= 0) {
+    winsize size{};
+    columns = ioctl(err_.Fd(), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+  }
+  const int max = progress_max;
+  const int value = std::clamp(progress_value, 0, max);
+  std::string counts = std::to_string(value) + "/" + std::to_string(max) + " lines";
+  // One column is left free, so that the bar never wraps.
+  const int room = columns - 1 - static_cast<int>(counts.size()) - 3;
+  // The bar overwrites the old one and clears what is left of it.
+  std::string text = "\r";
+  if (room >= 10) {
+    const int width = std::min(room, 40);
+    const int filled = static_cast<int>(static_cast<long long>(value) * width / max);
+    text += "[";
+    text.append(static_cast<std::size_t>(filled), '#');
+    text.append(static_cast<std::size_t>(width - filled), ' ');
+    text += "] ";
+  }
+  text += counts.substr(0, static_cast<std::size_t>(std::max(columns - 1, 0)));
+  text += "\033[K";
+  (void)err_.Write(text);
+  bar_shown_ = true;
+  drawn_value_ = progress_value;
+  drawn_max_ = progress_max;
+  last_draw_us_ = now;
+  drawn_once_ = true;
+  ++bar_draws_;
 }
 
 }  // namespace tavrin::cli

@@ -1,14 +1,25 @@
 #include "cli/play.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <array>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "adapter/d2xx.h"
 #include "cli/console_window.h"
+#include "cli/signals.h"
+#include "cli/summary.h"
 #include "devices/system_devices.h"
 #include "player/player.h"
 
@@ -24,12 +35,74 @@ constexpr int kExitOk = 0;
 constexpr int kExitRunFailed = 1;
 constexpr int kExitUnusable = 2;
 
+constexpr std::size_t kSignalCount = 4;
+constexpr std::array<const char*, kSignalCount> kSignalNames = {"TCK", "TMS", "TDI", "TDO"};
+constexpr std::array<const char*, kSignalCount> kPinOptions = {"--tck", "--tms", "--tdi", "--tdo"};
+// The pins that start-up selects.
+constexpr std::array<int, kSignalCount> kDefaultPins = {7, 1, 5, 6};
+
 // "D5", "d5" or "5".
 std::optional<int> ParsePin(const std::string& text) {
   std::string t = text;
   if (!t.empty() && (t[0] == 'D' || t[0] == 'd')) t.erase(0, 1);
   if (t.size() != 1 || t[0] < '0' || t[0] > '7') return std::nullopt;
   return t[0] - '0';
+}
+
+// A whole number from 1 to 2^31-1, written with digits only.
+std::optional<std::int32_t> ParseRate(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size());
+  if (text.size() - first > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data() + first, text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) {
+    if (first != text.size()) return std::nullopt;
+    value = 0;  // all zeros
+  }
+  if (value < 1 || value > 2147483647U) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+// Why the file cannot be played, before anything is clocked: it cannot be
+// opened, or it is no regular file (a FIFO would block the player until a
+// writer comes, a device such as /dev/urandom never ends).
+std::optional<std::string> RefusedFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "Cannot open " + path + ": " + std::strerror(errno);
+  struct stat st {};
+  const int stat_result = ::fstat(fd, &st);
+  const int stat_error = errno;
+  ::close(fd);
+  if (stat_result != 0) return "Cannot open " + path + ": " + std::strerror(stat_error);
+  if (S_ISDIR(st.st_mode)) return "Cannot open " + path + ": it is a folder";
+  if (S_ISREG(st.st_mode)) return std::nullopt;
+  const char* kind = S_ISFIFO(st.st_mode)  ? "a FIFO (named pipe)"
+                     : S_ISCHR(st.st_mode) ? "a character device"
+                     : S_ISBLK(st.st_mode) ? "a block device"
+                     : S_ISSOCK(st.st_mode) ? "a socket"
+                                            : "not a file";
+  return "Cannot play " + path + ": it is " + kind + ", not a regular file";
+}
+
+// Two signals on one pin, said with the options that put them there.
+std::optional<std::string> SharedPin(const std::array<std::string, kSignalCount>& given,
+                                     const std::array<int, kSignalCount>& pins) {
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    for (std::size_t j = i + 1; j < kSignalCount; ++j) {
+      if (pins[i] != pins[j]) continue;
+      auto how = [&](std::size_t s) {
+        return given[s].empty() ? std::string(kSignalNames[s]) + " is on D" + std::to_string(pins[s]) + " by default"
+                                : std::string(kPinOptions[s]) + " " + given[s];
+      };
+      return std::string(kSignalNames[i]) + " and " + kSignalNames[j] + " would share pin D" +
+             std::to_string(pins[i]) + " (" + how(i) + ", " + how(j) + "); each signal needs a pin of its own";
+    }
+  }
+  return std::nullopt;
 }
 
 int ExitFor(svf::RunOutcome outcome) {
@@ -42,6 +115,7 @@ int ExitFor(svf::RunOutcome outcome) {
 
 void PrintList(player::Player& p, ConsoleWindow& window, std::FILE* out) {
   adapter::D2xx& chip = p.adapter.Chip();
+  const bool on_terminal = fileno(out) >= 0 && isatty(fileno(out)) != 0;
   for (const std::string& entry : window.interface_entries) {
     std::string serial;
     // The entry's number is the device index.
@@ -51,43 +125,165 @@ void PrintList(player::Player& p, ConsoleWindow& window, std::FILE* out) {
         adapter::FT_OK) {
       serial.assign(buf.data(), strnlen(buf.data(), buf.size()));
     }
-    std::fprintf(out, "%s%s%s\n", entry.c_str(), serial.empty() ? "" : "  serial ", serial.c_str());
+    std::string line = entry;
+    if (!serial.empty()) line.append("  serial ").append(serial);
+    if (on_terminal) {
+      // What a USB device calls itself is shown, not obeyed.
+      std::string shown;
+      AppendEscaped(shown, line);
+      line.swap(shown);
+    }
+    std::fprintf(out, "%s\n", line.c_str());
   }
+}
+
+// Text written with stdio (help, version, the list) that could not be
+// written whole: 1, with the reason on standard error.
+int FinishStdio(std::FILE* out, std::FILE* err, int status) {
+  errno = 0;
+  if (std::fflush(out) == 0 && std::ferror(out) == 0) return status;
+  std::fprintf(err, "tavrin-play: cannot write to standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return kExitRunFailed;
+}
+
+// As closing the window does: the adapter is closed and its pins released.
+// An adapter that is open without a valid set-up (the set-up failed) is
+// closed too, where the window would only remind the operator of it.
+void ShutDown(player::Player& p) {
+  if (p.adapter.InterfaceOpen == kTrue && p.adapter.PortSetupValid != kTrue) p.cmd_CloseInterface_Click();
+  p.Form_Unload();
+}
+
+struct Settings {
+  std::string file;
+  bool list = false;
+  std::optional<int> device;
+  std::string serial;
+  std::array<std::string, kSignalCount> pin_texts;
+  std::array<std::optional<int>, kSignalCount> pins;
+  std::optional<std::int32_t> rate;
+  bool single_step = false;
+  bool quiet = false;
+};
+
+// What happens after start-up. Returns the exit status; a run that started
+// leaves its facts for the summary.
+int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE* out, std::FILE* err,
+         std::optional<RunFacts>& facts) {
+  if (s.list) {
+    PrintList(p, window, out);
+    return FinishStdio(out, err, kExitOk);
+  }
+  // The options, applied to the controls as the operator would.
+  if (s.device) {
+    if (*s.device < 0 || *s.device >= window.InterfaceEntryCount()) {
+      window.PrintError("tavrin-play: there is no adapter entry " + std::to_string(*s.device) + " (see --list)");
+      return kExitUnusable;
+    }
+    window.SelectInterfaceEntry(*s.device);
+  }
+  const Signal signals[kSignalCount] = {Signal::TCK, Signal::TMS, Signal::TDI, Signal::TDO};
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    if (!s.pins[i]) continue;
+    window.SetPinListIndex(signals[i], *s.pins[i]);
+    p.adapter.cmb_TCK_Change();  // every pin box's change marks the set-up outdated
+  }
+  if (s.rate) {
+    window.baud_text = std::to_string(*s.rate);
+    p.txt_Baud_Change();
+  }
+  window.single_step = s.single_step ? 1 : 0;
+  window.selected_file = std::filesystem::path(s.file).filename().string();
+  window.file_path = s.file;
+
+  RunFacts f;
+  f.file = s.file;
+  // A signal before the run: nothing is opened or clocked.
+  if (CaughtSignal() != 0) {
+    f.end = RunFacts::End::Operator;
+    facts = f;
+    return kExitRunFailed;
+  }
+  if (!s.serial.empty()) {
+    p.adapter.OpenBySerialNumber(s.serial);
+    if (p.adapter.InterfaceOpen != kTrue) {
+      const std::string why = p.adapter.Chip().LastErrorText();
+      if (!why.empty()) window.PrintError("tavrin-play: " + why);
+      return kExitUnusable;
+    }
+    p.cmd_FTSetup_Click();
+  }
+
+  const std::size_t messages_before = window.messages.size();
+  const auto start = std::chrono::steady_clock::now();
+  p.cmd_Process_Click();
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const svf::RunOutcome outcome = p.driver.LastOutcome();
+  if (outcome != svf::RunOutcome::Completed && outcome != svf::RunOutcome::Failed) {
+    // Refused, or the file unusable: the message says why.
+    const std::string why = p.adapter.Chip().LastErrorText();
+    if (!why.empty() && window.messages.size() > messages_before) window.PrintError("tavrin-play: adapter: " + why);
+    return ExitFor(outcome);
+  }
+  f.line = p.driver.StopLine();
+  f.statements = p.driver.StatementsExecuted();
+  f.checks_passed = p.interpreter.ChecksPassed();
+  if (outcome == svf::RunOutcome::Completed) {
+    f.end = RunFacts::End::Completed;
+  } else if (p.driver.StoppedByOperator()) {
+    f.end = RunFacts::End::Operator;
+  } else if (const auto& check = p.interpreter.LastFailedCheck()) {
+    f.end = RunFacts::End::CheckFailed;
+    f.check = RunFacts::Check{check->expected, check->got, check->mask};
+  } else {
+    f.end = RunFacts::End::Other;
+    const std::vector<std::string> run_messages(window.messages.begin() + static_cast<std::ptrdiff_t>(messages_before),
+                                                window.messages.end());
+    f.reason = ReasonOfFailure(run_messages, window.RecentLines(), p.adapter.Chip().LastErrorText());
+  }
+  facts = f;
+  return ExitFor(outcome);
 }
 
 }  // namespace
 
 int PlayMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err, std::FILE* terminal) {
+  PlayEnvironment environment;
+  environment.out = out;
+  environment.err = err;
+  environment.terminal = terminal;
+  return PlayMain(argc, argv, environment);
+}
+
+int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environment) {
+  std::FILE* out = environment.out;
+  std::FILE* err = environment.err;
   CLI::App app{"Plays an SVF file into a JTAG target through an FT232R or FT232B adapter in bit-bang mode,\n"
                "or into the built-in virtual board.",
                "tavrin-play"};
-  std::string file;
-  bool list = false;
-  std::optional<int> device;
-  std::string serial;
+  Settings s;
   std::string board;
-  std::array<std::string, 4> pins;  // TCK, TMS, TDI, TDO
-  std::string rate;
-  bool single_step = false;
+  std::string rate_text;
   std::string vcd;
   std::string trace;
-  bool quiet = false;
   bool version = false;
 
-  app.add_option("FILE", file, "the SVF file to play");
-  app.add_flag("--list", list, "print the adapter list as Find builds it, with serial numbers, and exit");
-  app.add_option("--device", device, "play through entry N of that list (default: the first)");
-  app.add_option("--serial", serial, "play through the adapter with this serial number");
+  app.add_option("FILE", s.file, "the SVF file to play");
+  app.add_flag("--list", s.list, "print the adapter list as Find builds it, with serial numbers, and exit");
+  app.add_option("--device", s.device, "play through entry N of that list (default: the first)");
+  app.add_option("--serial", s.serial, "play through the adapter with this serial number");
   app.add_option("--board", board, "board description (JSON) for the virtual board");
-  app.add_option("--tck", pins[0], "TCK pin, D0 to D7 (default D7)");
-  app.add_option("--tms", pins[1], "TMS pin (default D1)");
-  app.add_option("--tdi", pins[2], "TDI pin (default D5)");
-  app.add_option("--tdo", pins[3], "TDO pin (default D6)");
-  app.add_option("--rate", rate, "bit-bang rate, as typed in \"Baud Register\" (default: the maximum clock)");
-  app.add_flag("--single-step", single_step, "before each statement, Enter steps and b breaks");
+  app.add_option("--tck", s.pin_texts[0], "TCK pin, D0 to D7 (default D7)");
+  app.add_option("--tms", s.pin_texts[1], "TMS pin (default D1)");
+  app.add_option("--tdi", s.pin_texts[2], "TDI pin (default D5)");
+  app.add_option("--tdo", s.pin_texts[3], "TDO pin (default D6)");
+  app.add_option("--rate", rate_text,
+                 "bit-bang rate, 1 to 2147483647, as typed in \"Baud Register\" (default: the maximum clock)");
+  app.add_flag("--single-step", s.single_step, "before each statement, Enter steps and b breaks");
   app.add_option("--vcd", vcd, "write the virtual board's pins as a VCD waveform");
   app.add_option("--trace", trace, "write every chip call, with its arguments, status and bytes");
-  app.add_flag("--quiet,-q", quiet, "do not print the log");
+  app.add_flag("--quiet,-q", s.quiet, "do not print the log (the summary line is printed)");
   app.add_flag("--version", version, "print the version and exit");
   app.get_formatter()->column_width(26);
 
@@ -95,96 +291,98 @@ int PlayMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err, 
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), out);
-    return kExitOk;
+    return FinishStdio(out, err, kExitOk);
   } catch (const CLI::ParseError& e) {
     std::fprintf(err, "tavrin-play: %s\nRun with --help for the options.\n", e.what());
     return kExitUnusable;
   }
   if (version) {
     std::fprintf(out, "tavrin-play %s\n", TAVRIN_VERSION);
-    return kExitOk;
+    return FinishStdio(out, err, kExitOk);
   }
-  if (!list && file.empty()) {
+  if (!s.list && s.file.empty()) {
     std::fputs("tavrin-play: no SVF file given\nRun with --help for the options.\n", err);
     return kExitUnusable;
   }
-  std::array<std::optional<int>, 4> pin_index;
-  const char* names[4] = {"--tck", "--tms", "--tdi", "--tdo"};
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (pins[i].empty()) continue;
-    pin_index[i] = ParsePin(pins[i]);
-    if (!pin_index[i]) {
-      std::fprintf(err, "tavrin-play: %s wants a pin D0 to D7, not '%s'\n", names[i], pins[i].c_str());
+  // Everything on the command line is checked before a chip is touched.
+  std::array<int, kSignalCount> pins = kDefaultPins;
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    if (s.pin_texts[i].empty()) continue;
+    s.pins[i] = ParsePin(s.pin_texts[i]);
+    if (!s.pins[i]) {
+      std::fprintf(err, "tavrin-play: %s wants a pin D0 to D7, not '%s'\n", kPinOptions[i], s.pin_texts[i].c_str());
+      return kExitUnusable;
+    }
+    pins[i] = *s.pins[i];
+  }
+  if (const auto shared = SharedPin(s.pin_texts, pins)) {
+    std::fprintf(err, "tavrin-play: %s\n", shared->c_str());
+    return kExitUnusable;
+  }
+  if (app.count("--rate") != 0) {
+    s.rate = ParseRate(rate_text);
+    if (!s.rate) {
+      std::fprintf(err, "tavrin-play: --rate wants a whole number from 1 to 2147483647, not '%s'\n",
+                   rate_text.c_str());
+      return kExitUnusable;
+    }
+  }
+  if (!s.list) {
+    if (const auto refused = RefusedFile(s.file)) {
+      std::fprintf(err, "%s\n", refused->c_str());
       return kExitUnusable;
     }
   }
 
-  devices::Options options;
-  options.board_file = board;
-  options.vcd_file = vcd;
-  options.trace_file = trace;
-  std::string error;
-  auto system = devices::SystemDevices::Create(options, &error);
-  if (!system) {
-    std::fprintf(err, "tavrin-play: %s\n", error.c_str());
-    return kExitUnusable;
+  // From here on Ctrl-C, SIGTERM and SIGHUP are Break.
+  const SignalCatcher catcher;
+  std::unique_ptr<devices::SystemDevices> system;
+  adapter::D2xx* chip = environment.chip;
+  if (chip == nullptr) {
+    devices::Options options;
+    options.board_file = board;
+    options.vcd_file = vcd;
+    options.trace_file = trace;
+    std::string error;
+    system = devices::SystemDevices::Create(options, &error);
+    if (!system) {
+      std::fprintf(err, "tavrin-play: %s\n", error.c_str());
+      return kExitUnusable;
+    }
+    chip = &system->Chip();
   }
 
-  ConsoleWindow window(out, err, quiet);
-  window.terminal = terminal;
+  CoarseClock console_clock;
+  ConsoleWindow window(out, err, ConsoleSettings::Detect(out, err, s.quiet), console_clock);
+  window.terminal = environment.terminal;
   SystemClock clock;
-  player::Player p(window, system->Chip(), clock);
+  player::Player p(window, *chip, clock);
   window.awaiting_step = [&p] { return p.flags.AwaitingStep == kTrue; };
   window.step = [&p] { p.cmd_step_Click(); };
   window.brk = [&p] { p.cmd_breakstep_Click(); };
-  InstallInterruptHandler();
 
   p.Form_Load();
-  if (list) {
-    PrintList(p, window, out);
-    return kExitOk;
-  }
-
-  // The options, applied to the controls as the operator would.
-  if (device) {
-    if (*device < 0 || *device >= window.InterfaceEntryCount()) {
-      std::fprintf(err, "tavrin-play: there is no adapter entry %d (see --list)\n", *device);
-      return kExitUnusable;
-    }
-    window.SelectInterfaceEntry(*device);
-  }
-  const Signal signals[4] = {Signal::TCK, Signal::TMS, Signal::TDI, Signal::TDO};
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (!pin_index[i]) continue;
-    window.SetPinListIndex(signals[i], *pin_index[i]);
-    p.adapter.cmb_TCK_Change();  // every pin box's change marks the set-up outdated
-  }
-  if (!rate.empty()) {
-    window.baud_text = rate;
-    p.txt_Baud_Change();
-  }
-  window.single_step = single_step ? 1 : 0;
-  window.selected_file = std::filesystem::path(file).filename().string();
-  window.file_path = file;
-
-  if (!serial.empty()) {
-    p.adapter.OpenBySerialNumber(serial);
-    if (p.adapter.InterfaceOpen != kTrue) {
-      const std::string why = p.adapter.Chip().LastErrorText();
-      if (!why.empty()) std::fprintf(err, "tavrin-play: %s\n", why.c_str());
-      return kExitUnusable;
-    }
-    p.cmd_FTSetup_Click();
-  }
-
-  p.cmd_Process_Click();
+  std::optional<RunFacts> facts;
+  int status = Play(p, window, s, out, err, facts);
+  // Every way out of a run closes the adapter and releases its pins.
+  ShutDown(p);
   window.Finish();
-  if (p.driver.LastOutcome() != svf::RunOutcome::Completed) {
-    const std::string why = p.adapter.Chip().LastErrorText();
-    if (!why.empty() && !window.messages.empty()) std::fprintf(err, "tavrin-play: adapter: %s\n", why.c_str());
+  if (const int error = window.OutputError(); error != 0) {
+    if (error == ETIMEDOUT) {
+      // Only after a signal: the stop is what the summary tells.
+      window.PrintError("tavrin-play: standard output was not read for a second after the stop; the rest of the "
+                        "log is dropped");
+    } else if (!facts) {
+      window.PrintError(std::string("tavrin-play: cannot write to standard output: ") + std::strerror(error));
+    } else if (facts->end == RunFacts::End::Completed || facts->end == RunFacts::End::Operator) {
+      // The failed write stopped the run (as Break does), or came at its end.
+      facts->end = RunFacts::End::WriteFailed;
+      facts->write_error = error;
+    }
+    status = kExitRunFailed;
   }
-  p.Form_Unload();
-  return ExitFor(p.driver.LastOutcome());
+  if (facts) window.PrintError(SummaryLine(*facts));
+  return status;
 }
 
 }  // namespace tavrin::cli

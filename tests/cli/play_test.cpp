@@ -1,70 +1,27 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/play.h"
+#include "play_rig.h"
 
 namespace tavrin::cli {
 namespace {
 
-namespace fs = std::filesystem;
+using Result = testing::PlayResult;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(std::FILE* f) {
-  std::string s;
-  std::rewind(f);
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
-
+// Plays through the old entry point, with the computer's devices: here, the
+// virtual board.
 class PlayTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("tavrin-play-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  std::string Write(const std::string& name, const std::string& text) {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
-  }
-  Result Run(std::vector<std::string> args, const std::string& answers = "") {
-    args.insert(args.begin(), "tavrin-play");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    std::FILE* term = std::tmpfile();
-    std::fputs(answers.c_str(), term);
-    std::rewind(term);
-    Result r;
-    r.status = PlayMain(static_cast<int>(argv.size()), argv.data(), out, err, term);
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    std::fclose(out);
-    std::fclose(err);
-    std::fclose(term);
-    return r;
+  std::string Write(const std::string& name, const std::string& text) { return files.Write(name, text); }
+  static Result Run(const std::vector<std::string>& args, const std::string& answers = "") {
+    return testing::PlayInProcess(args, nullptr, answers);
   }
   static std::string Example() { return std::string(TAVRIN_SOURCE_DIR) + "/examples/idcode.svf"; }
-  fs::path dir;
+  testing::TempDir files;
 };
 
 TEST_F(PlayTest, ExamplePlaysOnTheVirtualBoard) {
@@ -76,7 +33,21 @@ TEST_F(PlayTest, ExamplePlaysOnTheVirtualBoard) {
   EXPECT_EQ(r.out.find('\r'), std::string::npos) << "LF line ends";
   EXPECT_EQ(r.out.find("Merrow Log"), std::string::npos);
   EXPECT_EQ(r.out.find("Resetting State Machine"), std::string::npos);
-  EXPECT_EQ(r.err, "");
+  // One line on standard error: the summary.
+  EXPECT_EQ(r.err.rfind(Example() + ": 12 statements, 3 checks passed, ", 0), 0U) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
+}
+
+TEST_F(PlayTest, QuietPrintsTheSummaryOnly) {
+  const Result r = Run({"--quiet", Example()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind(Example() + ": 12 statements, 3 checks passed, ", 0), 0U) << r.err;
+  const std::string f = Write("fail.svf", "SIR 8 TDI (01);\n\nSDR 32 TDI (0) TDO (0) MASK (0FFFFFFF);\n");
+  const Result failed = Run({"-q", f});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(failed.err, f + ":3: check failed: expected 00000000, got F6E5F093, mask 0FFFFFFF\n");
 }
 
 TEST_F(PlayTest, WrongExpectationFailsWithTheExactLine) {
@@ -104,7 +75,7 @@ TEST_F(PlayTest, PinsByNumberAndTypedRateStillPlay) {
 }
 
 TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
-  EXPECT_EQ(Run({(dir / "missing.svf").string()}).status, 2);
+  EXPECT_EQ(Run({files.Path("missing.svf")}).status, 2);
   EXPECT_EQ(Run({Write("x.txt", "TRST OFF;\n")}).status, 2);
   EXPECT_EQ(Run({"--tck", "D8", Example()}).status, 2);
   EXPECT_EQ(Run({"--no-such-option", Example()}).status, 2);
@@ -118,7 +89,7 @@ TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
 }
 
 TEST_F(PlayTest, MissingFileIsToldOnStandardError) {
-  const std::string f = (dir / "missing.svf").string();
+  const std::string f = files.Path("missing.svf");
   const Result r = Run({f});
   EXPECT_EQ(r.err, "Cannot open " + f + ": No such file or directory\n");
 }
@@ -158,8 +129,8 @@ TEST_F(PlayTest, SingleStepReadsEnterAndBreakFromTheTerminal) {
 }
 
 TEST_F(PlayTest, TraceAndWaveformFilesAreWritten) {
-  const std::string trace = (dir / "t.txt").string();
-  const std::string vcd = (dir / "w.vcd").string();
+  const std::string trace = files.Path("t.txt");
+  const std::string vcd = files.Path("w.vcd");
   const Result r = Run({"--quiet", "--trace", trace, "--vcd", vcd, Example()});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");

@@ -170,9 +170,10 @@ TEST(SetUp, PlayerSequenceIsRecorded) {
   EXPECT_EQ(b.chip.CallCount(Op::SetBitMode), 2);
   ASSERT_EQ(b.chip.FT_SetDivisor(b.handle, 0), FT_OK);
   EXPECT_EQ(b.chip.Divisor(), 0U);
-  ASSERT_EQ(b.chip.FT_SetBaudRate(b.handle, 0), FT_OK);  // accepted as given
-  EXPECT_FALSE(b.chip.Divisor());
-  EXPECT_EQ(b.chip.BaudRate(), 0U);
+  // No divisor gives rate 0: refused, as by the real chips, and nothing changes.
+  EXPECT_EQ(b.chip.FT_SetBaudRate(b.handle, 0), FT_INVALID_BAUD_RATE);
+  EXPECT_EQ(b.chip.Divisor(), 0U);
+  EXPECT_EQ(b.chip.BaudRate(), 150000U);
 }
 
 TEST(SetUp, OnlyModesOfTheChipAreAccepted) {

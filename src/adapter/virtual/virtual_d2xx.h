@@ -65,8 +65,8 @@ const char* OpName(Op op);
 //   bit-bang mode; pins in the direction mask show it, the TDO pin shows the
 //   board's TDO, the TCK pin reads its pull (down by default), every other pin
 //   reads high.
-// - Rate, divisor, latency and USB transfer sizes are accepted as given and
-//   recorded.
+// - Rate (except 0, refused as by the real chips), divisor, latency and USB
+//   transfer sizes are accepted as given and recorded.
 class VirtualD2xx final : public D2xx {
  public:
   // The board must satisfy ValidateBoard (ParseBoard and DefaultBoard give

@@ -1,0 +1,136 @@
+#include "cli/summary.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace tavrin::cli {
+
+namespace {
+
+// Reasons longer than this are cut, so that the summary stays one line.
+constexpr std::size_t kMaxReason = 200;
+
+std::string Counted(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::string Cut(std::string text) {
+  if (text.size() > kMaxReason) {
+    text.resize(kMaxReason);
+    text += "...";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeFailedCheck(const RunFacts::Check& check) {
+  const std::string expected = Upper(check.expected);
+  const std::string got = Upper(check.got);
+  const std::string mask = Upper(check.mask);
+  const std::size_t length = std::max({expected.size(), got.size(), mask.size()});
+  if (length <= kShownDigits) return "expected " + expected + ", got " + got + ", mask " + mask;
+
+  // The first digit (from the left) where the compared bits differ.
+  std::size_t first = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const int e = i < expected.size() ? HexValue(expected[i]) : 0;
+    const int g = i < got.size() ? HexValue(got[i]) : 0;
+    const int m = i < mask.size() ? HexValue(mask[i]) : 15;
+    if (e < 0 || g < 0 || m < 0 || ((e ^ g) & m) != 0) {
+      first = i;
+      break;
+    }
+  }
+  // A few digits of context before it.
+  constexpr std::size_t kContext = 8;
+  const std::size_t start = std::min(first > kContext ? first - kContext : 0, length - kShownDigits);
+  const std::size_t end = start + kShownDigits;
+  auto window = [&](const std::string& value) {
+    std::string shown = start > 0 ? "..." : "";
+    if (start < value.size()) shown += value.substr(start, kShownDigits);
+    if (end < length) shown += "...";
+    return shown;
+  };
+  return "expected " + window(expected) + ", got " + window(got) + ", mask " + window(mask) + " (digits " +
+         std::to_string(start + 1) + " to " + std::to_string(end) + " of " + std::to_string(length) + ")";
+}
+
+std::string SummaryLine(const RunFacts& facts) {
+  if (facts.end == RunFacts::End::Completed) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", facts.seconds);
+    return facts.file + ": " + Counted(facts.statements, "statement", "statements") + ", " +
+           Counted(facts.checks_passed, "check passed", "checks passed") + ", " + seconds;
+  }
+  const std::string where = facts.line != 0 ? facts.file + ":" + std::to_string(facts.line) + ": " : facts.file + ": ";
+  switch (facts.end) {
+    case RunFacts::End::CheckFailed:
+      return where + "check failed: " + (facts.check ? DescribeFailedCheck(*facts.check) : std::string("(no values)"));
+    case RunFacts::End::Operator: return where + "stopped by the operator";
+    case RunFacts::End::WriteFailed:
+      return where + "cannot write the log to standard output: " + std::strerror(facts.write_error);
+    default: return where + (facts.reason.empty() ? std::string("the run stopped") : Cut(facts.reason));
+  }
+}
+
+std::string ReasonFromText(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  if (text.empty() || StartsWith(text, "> ") || StartsWith(text, "Sorry, I've got to bail out") ||
+      StartsWith(text, "Stopped at line ")) {
+    return {};
+  }
+  for (const std::string_view prefix : {"Uh Oh, ", "Hmm.  ", "Bad result: "}) {
+    if (StartsWith(text, prefix)) text.remove_prefix(prefix.size());
+  }
+  for (const std::string_view suffix : {"  Bailing Out", "  Bailing out...", " Bailing Out"}) {
+    if (EndsWith(text, suffix)) text.remove_suffix(suffix.size());
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '.')) text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::string ReasonOfFailure(const std::vector<std::string>& run_messages, const std::vector<std::string>& last_log_lines,
+                            const std::string& chip_error) {
+  for (auto m = run_messages.rbegin(); m != run_messages.rend(); ++m) {
+    // A message of several lines: its first line that gives a reason.
+    std::string_view rest = *m;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      std::string reason = ReasonFromText(rest.substr(0, end));
+      if (!reason.empty()) {
+        if (StartsWith(*m, "Bad result: ") && !chip_error.empty()) reason += ": " + chip_error;
+        return reason;
+      }
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+  }
+  for (auto l = last_log_lines.rbegin(); l != last_log_lines.rend(); ++l) {
+    std::string reason = ReasonFromText(*l);
+    if (!reason.empty()) return reason;
+  }
+  return {};
+}
+
+}  // namespace tavrin::cli

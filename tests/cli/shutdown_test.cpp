@@ -1,0 +1,201 @@
+// Every way out of tavrin-play closes the adapter and releases its pins, on
+// the virtual board and on the fake USB bus, injected into PlayMain; and
+// what is refused is refused before a chip is touched.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter/virtual/virtual_d2xx.h"
+#include "common/memory_window.h"
+#include "play_rig.h"
+#include "player/player.h"
+#ifdef TAVRIN_TEST_FTDI
+#include "adapter/ftdi/fake_ftdi_api.h"
+#include "adapter/ftdi/ftdi_d2xx.h"
+#endif
+
+namespace tavrin::cli {
+namespace {
+
+using adapter::virt::Op;
+using adapter::virt::VirtualD2xx;
+using testing::PlayInProcess;
+using testing::PlayResult;
+using testing::TempDir;
+
+const char* const kIdcode = "SIR 8 TDI (01);\nSDR 32 TDI (0) TDO (F6E5F093);\nSTATE RESET;\n";
+
+struct WayOut {
+  const char* name;
+  std::string text;
+  std::vector<std::string> options;
+  std::string answers;
+  int status;
+  // The summary after "<dir>/x.svf"; a "*" at its end stands for the rest.
+  std::string summary;
+};
+
+// Plays dir/x.svf as the case says and checks the status and summary.
+void Play(const WayOut& c, adapter::D2xx& chip, std::FILE* out = nullptr) {
+  TempDir dir;
+  std::vector<std::string> args = c.options;
+  args.push_back(dir.Write("x.svf", c.text));
+  const PlayResult r = PlayInProcess(args, &chip, c.answers, out);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  if (c.summary.empty()) return;
+  const std::string want = args.back() + c.summary;
+  if (want.back() == '*') {
+    EXPECT_EQ(r.Summary().rfind(want.substr(0, want.size() - 1), 0), 0U) << r.err;
+  } else {
+    EXPECT_EQ(r.Summary(), want) << r.err;
+  }
+}
+
+TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
+  const std::vector<WayOut> cases = {
+      {"completed", kIdcode, {}, "", 0, ": 3 statements, 1 check passed, *"},
+      {"check failed", "SIR 8 TDI (01);\nSDR 32 TDI (0) TDO (12345678);\n", {}, "", 1,
+       ":2: check failed: expected 12345678, got F6E5F093, mask FFFFFFFF"},
+      {"Break at a step", kIdcode, {"--single-step"}, "\n\nb\n", 1, ":3: stopped by the operator"},
+      {"no more answers", kIdcode, {"--single-step"}, "", 1, ":1: stopped by the operator"},
+      {"bail-out", "SIR 8 TDI (01);\n\nSTATE NOWHERE;\n", {}, "", 1, ":3: I don't recognize state: NOWHERE"},
+      {"unknown statement", "SIR 8 TDI (01);\nPIO (HLX);\n", {}, "", 1, ":2: I don't know how to do a PIO"},
+      {"failed chip call", kIdcode, {}, "", 1,
+       ":1: FT_Write - packet write returned 0x4: injected failure of FT_Write (0x4)"},
+      {"failed set-up", kIdcode, {}, "", 2, ""},
+  };
+  for (const WayOut& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualD2xx board;
+    if (std::string(c.name) == "failed chip call") board.FailCall(Op::Write, 6, adapter::FT_IO_ERROR);
+    if (std::string(c.name) == "failed set-up") board.FailCall(Op::SetBitMode, 2, adapter::FT_IO_ERROR);
+    Play(c, board);
+    EXPECT_FALSE(board.IsOpen());
+    EXPECT_EQ(board.Mode(), adapter::FT_BITMODE_RESET) << "the pins are released";
+    EXPECT_EQ(board.CallCount(Op::Close), 1);
+  }
+  // A full disk: the first line out fails, and the run ends in the
+  // statement it echoed.
+  VirtualD2xx board;
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  Play({"full disk", kIdcode, {}, "", 1, ":1: cannot write the log to standard output: No space left on device"}, board,
+       full);
+  std::fclose(full);
+  EXPECT_FALSE(board.IsOpen());
+  EXPECT_EQ(board.CallCount(Op::Close), 1);
+}
+
+TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
+  TempDir dir;
+  const std::string good = dir.Write("x.svf", kIdcode);
+  const std::string fifo = dir.Path("fifo.svf");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directories(dir.Path("folder.svf"));
+  const std::vector<std::vector<std::string>> refused = {
+      {"--rate", "abc", good},  {"--rate", "-5", good},         {"--rate", "0", good},
+      {"--rate", "2147483648", good}, {"--rate", "1.5", good},  {"--rate", " 9", good},
+      {"--rate", "", good},     {"--tck", "D5", "--tdi", "D5", good}, {"--tdi", "D7", good},
+      {"--tck", "1", "--tms", "7", "--tdo", "d1", good},       {fifo},
+      {"/dev/urandom"},         {dir.Path("folder.svf")},       {dir.Path("missing.svf")},
+  };
+  for (const auto& args : refused) {
+    SCOPED_TRACE(args.front() + " " + (args.size() > 1 ? args[1] : ""));
+    VirtualD2xx board;
+    const PlayResult r = PlayInProcess(args, &board);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(board.CallCount(Op::ListDevices), 0) << "refused before the chip is touched";
+  }
+  VirtualD2xx board;
+  EXPECT_EQ(PlayInProcess({fifo}, &board).err,
+            "Cannot play " + fifo + ": it is a FIFO (named pipe), not a regular file\n");
+  EXPECT_EQ(PlayInProcess({"--tms", "7", good}, &board).err,
+            "tavrin-play: TCK and TMS would share pin D7 (TCK is on D7 by default, --tms 7); each signal needs a "
+            "pin of its own\n");
+  // Pins swapped in full, and rates at both ends, are taken.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--tck", "D5", "--tdi", "D7", good}, {"--rate", "1", good}, {"--rate", "2147483647", good}}) {
+    VirtualD2xx played;
+    EXPECT_NE(PlayInProcess(args, &played).status, 2) << args[1];
+    EXPECT_EQ(played.CallCount(Op::SetBaudRate), args.front() == "--rate" ? 1 : 0);
+  }
+}
+
+TEST(Refusals, TheVirtualBoardRefusesRateZeroAsARealChipDoes) {
+  MemoryWindow window;
+  VirtualD2xx board;
+  SystemClock clock;
+  player::Player p(window, board, clock);
+  p.Form_Load();
+  p.cmd_OpenInterface_Click();
+  window.baud_text = "0";  // typed into "Baud Register"
+  p.txt_Baud_Change();
+  p.cmd_FTSetup_Click();
+  EXPECT_EQ(p.adapter.PortSetupValid, kFalse);
+  ASSERT_FALSE(window.messages.empty());
+  EXPECT_EQ(window.messages.back(), "Bad result: FT_SetBaudRate returned 0x7");
+  EXPECT_EQ(board.BaudRate(), 9600U) << "the rate stays as it was";
+}
+
+#ifdef TAVRIN_TEST_FTDI
+
+// One FT232R on the bus; nothing wired to it, so TDO reads low. The
+// wiring hook runs for every byte the chip answers: a signal raised there
+// lands in the middle of whatever the run is clocking.
+TEST(WaysOut, EveryEndOfARunReleasesTheChipOnTheUsbBus) {
+  const std::string scans = "SIR 8 TDI (01);\nSDR 32 TDI (0) TDO (00000000);\nSTATE RESET;\n";
+  std::string walk = "SIR 8 TDI (01);\nSTATE";
+  for (int i = 0; i < 500; ++i) walk += " IDLE DRPAUSE";
+  const std::vector<WayOut> cases = {
+      {"completed", scans, {}, "", 0, ": 3 statements, 1 check passed, *"},
+      {"check failed", "SIR 8 TDI (01) TDO (FF);\n", {}, "", 1, ":1: check failed: expected FF, got 00, mask FF"},
+      {"Break at a step", scans, {"--single-step"}, "\nb\n", 1, ":2: stopped by the operator"},
+      {"failed chip call", scans, {}, "", 1, ":*"},
+      {"failed set-up", scans, {}, "", 2, ""},
+      {"SIGINT in a scan", "SIR 8 TDI (FF);\nSDR 100000 TDI (0);\nSTATE RESET;\n", {"--quiet"}, "", 1,
+       ":2: stopped by the operator"},
+      {"SIGTERM in a STATE walk", walk + ";\nSTATE RESET;\n", {"--quiet"}, "", 1, ":2: stopped by the operator"},
+  };
+  for (const WayOut& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto api = std::make_unique<adapter::ftdi::FakeFtdiApi>();
+    adapter::ftdi::FakeChip& chip = api->AddChip();
+    adapter::FtdiD2xx backend(std::move(api));
+    const std::string name = c.name;
+    if (name == "failed chip call") chip.FailCall("WriteData", 6, -1);
+    if (name == "failed set-up") chip.FailCall("SetBitmode", 2, -1);
+    int answered = 0;
+    const int signal = name == "SIGINT in a scan" ? SIGINT : SIGTERM;
+    const int raise_at = name == "SIGINT in a scan" ? 30000 : 600;
+    if (name.rfind("SIG", 0) == 0) {
+      chip.wiring = [&answered, signal, raise_at](std::uint8_t) -> std::uint8_t {
+        if (++answered == raise_at) std::raise(signal);
+        return 0;
+      };
+    }
+    Play(c, backend);
+    // A scan stops after its chunk in flight (16 bits, 48 bytes); a walk
+    // after the step in flight and the state it was going to (up to four
+    // more steps, three bytes each).
+    if (name == "SIGINT in a scan") {
+      EXPECT_LE(answered, raise_at + 48);
+    }
+    if (name == "SIGTERM in a STATE walk") {
+      EXPECT_LE(answered, raise_at + 2 + 12);
+    }
+    EXPECT_FALSE(chip.open);
+    EXPECT_EQ(chip.mode, 0) << "back in serial mode: the pins are released";
+    EXPECT_EQ(chip.calls["Close"], 1);
+  }
+}
+
+#endif
+
+}  // namespace
+}  // namespace tavrin::cli
