@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -21,7 +22,12 @@
 #include "cli/signals.h"
 #include "cli/summary.h"
 #include "devices/system_devices.h"
+#include "jtag/detect.h"
 #include "player/player.h"
+#ifdef TAVRIN_HAVE_ESTIMATE
+#include "adapter/usbsim/estimate.h"
+#include "adapter/virtual/board_spec.h"
+#endif
 
 #ifndef TAVRIN_VERSION
 #define TAVRIN_VERSION "unknown"
@@ -165,7 +171,33 @@ struct Settings {
   std::optional<std::int32_t> rate;
   bool single_step = false;
   bool quiet = false;
+  bool standard = false;
+  bool detect = false;
 };
+
+// --detect: the chain, one line a device from TDI to TDO, then the IR length.
+int PrintChain(player::Player& p, ConsoleWindow& window, std::FILE* out, std::FILE* err) {
+  const std::optional<jtag::ChainReport> chain = p.DetectChain();
+  if (!chain) return kExitUnusable;  // no adapter set up: the messages said why
+  for (std::size_t i = 0; i < chain->devices.size(); ++i) {
+    const auto& id = chain->devices[i].idcode;
+    char line[96];
+    if (id) {
+      std::snprintf(line, sizeof line, "device %zu: IDCODE %08X  %s\n", i, *id,
+                    std::string(jtag::JedecManufacturer(*id)).c_str());
+    } else {
+      std::snprintf(line, sizeof line, "device %zu: BYPASS (no IDCODE)\n", i);
+    }
+    std::fputs(line, out);
+  }
+  std::fprintf(out, "chain: %zu device%s, instruction registers %u bits in all (first device nearest TDI)\n",
+               chain->devices.size(), chain->devices.size() == 1 ? "" : "s", chain->ir_length);
+  if (!chain->problem.empty()) {
+    window.PrintError("tavrin-play: " + chain->problem);
+    return FinishStdio(out, err, kExitRunFailed);
+  }
+  return FinishStdio(out, err, kExitOk);
+}
 
 // What happens after start-up. Returns the exit status; a run that started
 // leaves its facts for the summary.
@@ -194,6 +226,14 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
     p.txt_Baud_Change();
   }
   window.single_step = s.single_step ? 1 : 0;
+  window.standard_svf = s.standard ? 1 : 0;
+  if (s.detect) {
+    if (!s.serial.empty()) {
+      p.adapter.OpenBySerialNumber(s.serial);
+      if (p.adapter.InterfaceOpen == kTrue) p.cmd_FTSetup_Click();
+    }
+    return PrintChain(p, window, out, err);
+  }
   window.selected_file = std::filesystem::path(s.file).filename().string();
   window.file_path = s.file;
 
@@ -246,6 +286,54 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
   return ExitFor(outcome);
 }
 
+// --estimate: the file through the simulated chip, once per USB profile; the
+// log of the first, then one line per profile on standard error.
+int Estimate(const Settings& s, const std::string& board, const std::string& rate, std::FILE* out, std::FILE* err) {
+#ifdef TAVRIN_HAVE_ESTIMATE
+  adapter::usbsim::EstimateOptions options;
+  options.svf_path = s.file;
+  options.standard_reading = s.standard;
+  options.rate = s.rate ? rate : std::string();
+  if (!board.empty()) {
+    auto loaded = adapter::virt::LoadBoardFile(board);
+    if (!loaded.board) {
+      std::fprintf(err, "tavrin-play: %s\n", loaded.error.c_str());
+      return kExitUnusable;
+    }
+    options.board = *loaded.board;
+  }
+  if (std::any_of(s.pins.begin(), s.pins.end(), [](const auto& pin) { return pin.has_value(); })) {
+    adapter::usbsim::EstimateOptions::Pins pins;
+    int* const fields[kSignalCount] = {&pins.tck, &pins.tms, &pins.tdi, &pins.tdo};
+    for (std::size_t i = 0; i < kSignalCount; ++i) *fields[i] = s.pins[i].value_or(kDefaultPins[i]);
+    options.pins = pins;
+  }
+  std::vector<std::string> lines;
+  svf::RunOutcome outcome = svf::RunOutcome::Completed;
+  for (const char* name : {"frame", "fast"}) {
+    options.profile = adapter::usbsim::ProfileByName(name).value_or(adapter::usbsim::FrameProfile());
+    options.keep_log = !s.quiet && lines.empty();
+    const adapter::usbsim::EstimateResult result = adapter::usbsim::Estimate(options);
+    if (options.keep_log) {
+      for (const std::string& line : result.log) std::fprintf(out, "%s\n", line.c_str());
+    }
+    for (const std::string& m : result.messages) std::fprintf(err, "%s\n", m.c_str());
+    lines.push_back(adapter::usbsim::EstimateLine(result, name));
+    if (result.outcome != svf::RunOutcome::Completed) outcome = result.outcome;
+  }
+  std::fflush(out);
+  for (const std::string& line : lines) std::fprintf(err, "%s\n", line.c_str());
+  return FinishStdio(out, err, ExitFor(outcome));
+#else
+  (void)s;
+  (void)board;
+  (void)rate;
+  (void)out;
+  std::fputs("tavrin-play: this build has no simulated USB chip (it needs libftdi1)\n", err);
+  return kExitUnusable;
+#endif
+}
+
 }  // namespace
 
 int PlayMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err, std::FILE* terminal) {
@@ -284,6 +372,12 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   app.add_option("--vcd", vcd, "write the virtual board's pins as a VCD waveform");
   app.add_option("--trace", trace, "write every chip call, with its arguments, status and bytes");
   app.add_flag("--quiet,-q", s.quiet, "do not print the log (the summary line is printed)");
+  app.add_flag("--standard", s.standard, "read the file as the SVF specification does (\"!\" comments, header and "
+                                         "trailer bits, remembered values, RUNTEST clocks)");
+  app.add_flag("--detect", s.detect, "reset the chain and list each device's IDCODE and maker, and the IR length");
+  bool estimate = false;
+  app.add_flag("--estimate", estimate,
+               "play through a simulated USB FT232R in simulated time and say how long the file would take");
   app.add_flag("--version", version, "print the version and exit");
   app.get_formatter()->column_width(26);
 
@@ -300,7 +394,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     std::fprintf(out, "tavrin-play %s\n", TAVRIN_VERSION);
     return FinishStdio(out, err, kExitOk);
   }
-  if (!s.list && s.file.empty()) {
+  if (!s.list && !s.detect && s.file.empty()) {
     std::fputs("tavrin-play: no SVF file given\nRun with --help for the options.\n", err);
     return kExitUnusable;
   }
@@ -327,12 +421,14 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       return kExitUnusable;
     }
   }
-  if (!s.list) {
+  if (!s.list && !s.detect) {
     if (const auto refused = RefusedFile(s.file)) {
       std::fprintf(err, "%s\n", refused->c_str());
       return kExitUnusable;
     }
   }
+
+  if (estimate) return Estimate(s, board, rate_text, out, err);
 
   // From here on Ctrl-C, SIGTERM and SIGHUP are Break.
   const SignalCatcher catcher;
@@ -353,7 +449,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   }
 
   CoarseClock console_clock;
-  ConsoleWindow window(out, err, ConsoleSettings::Detect(out, err, s.quiet), console_clock);
+  ConsoleWindow window(out, err, ConsoleSettings::Detect(out, err, s.quiet || s.detect), console_clock);
   window.terminal = environment.terminal;
   SystemClock clock;
   player::Player p(window, *chip, clock);

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,39 @@ TEST_F(PlayTest, HelpAndVersion) {
   EXPECT_NE(Run({"--help"}).out.find("--single-step"), std::string::npos);
   EXPECT_EQ(Run({"--version"}).out.rfind("tavrin-play ", 0), 0U);
 }
+
+TEST_F(PlayTest, StandardReadsBangCommentsAndHeaderBits) {
+  const std::string f = Write("std.svf", "! made by a vendor's tool\nHIR 0; TIR 0 ;\nSIR 8 TDI (01); ! IDCODE\n"
+                                          "SDR 32 TDI (0) TDO (F6E5F093);\n");
+  EXPECT_EQ(Run({"-q", f}).status, 1) << "the default reading ends at the '!' line";
+  const Result r = Run({"--standard", f});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("> ! IDCODE\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("std.svf: 4 statements, 1 check passed"), std::string::npos) << r.err;
+}
+
+TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
+  const Result one = Run({"--detect"});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out,
+            "device 0: IDCODE F6E5F093  Xilinx (AMD)\n"
+            "chain: 1 device, instruction registers 8 bits in all (first device nearest TDI)\n");
+  const Result two = Run({"--detect", "--board", std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json"});
+  EXPECT_EQ(two.status, 0) << two.err;
+  EXPECT_NE(two.out.find("device 1: IDCODE 24001093  Xilinx (AMD)\n"), std::string::npos) << two.out;
+  EXPECT_NE(two.out.find("chain: 2 devices, instruction registers 14 bits"), std::string::npos) << two.out;
+}
+
+#ifdef TAVRIN_HAVE_ESTIMATE
+TEST_F(PlayTest, EstimatePrintsOneLinePerProfile) {
+  const Result r = Run({"--estimate", "-q", Example()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::regex line(R"(estimated on a real FT232R \(frame\): [0-9]+\.[0-9] s\n)"
+                        R"(estimated on a real FT232R \(fast\): [0-9]+\.[0-9] s\n)");
+  EXPECT_TRUE(std::regex_search(r.err, line)) << r.err;
+  EXPECT_EQ(Run({"--estimate", "-q", Write("bad.svf", "SDR 32 TDI (0) TDO (1);\n")}).status, 1);
+}
+#endif
 
 }  // namespace
 }  // namespace tavrin::cli
