@@ -2,11 +2,14 @@
 //
 //   tavrin [--board FILE.json]
 //   tavrin [--board FILE.json] --screenshot FILE.png [--play FILE.svf]
+//   tavrin --help | --version
 //
-// Other arguments are left alone (Qt's own, such as -platform, are taken by
-// QApplication).
+// --help and --version are answered before Qt starts, so they work without a
+// display. Other arguments are left alone (Qt's own, such as -platform, are
+// taken by QApplication).
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <QApplication>
 #include <QStringList>
@@ -16,7 +19,44 @@
 #include "ui/main_window.h"
 #include "ui/screenshot.h"
 
+#ifndef TAVRIN_VERSION
+#define TAVRIN_VERSION "unknown"
+#endif
+
 namespace {
+
+constexpr const char* kHelpText =
+    "Usage: tavrin [OPTIONS] [QT OPTIONS]\n"
+    "The operator's window: plays SVF files into a JTAG target through an FT232R or FT232B\n"
+    "adapter in bit-bang mode, or into the built-in virtual board.\n"
+    "\n"
+    "Options:\n"
+    "  --board FILE.json      the virtual board's description (default: the built-in board)\n"
+    "  --screenshot FILE.png  start up, open and set up the last adapter listed (the virtual\n"
+    "                         board), play the file of --play with Single Step unticked,\n"
+    "                         save the window as a PNG and exit\n"
+    "  --play FILE.svf        the file --screenshot plays (none: the picture after set-up)\n"
+    "  -h, --help             print this help and exit\n"
+    "  --version              print the version and exit\n"
+    "\n"
+    "An option's value follows it as the next argument or after '=' (--board=FILE.json).\n"
+    "Qt's own options (-platform NAME, -style NAME, ...) go to Qt.\n"
+    "\n"
+    "Exit status: 0 when the window is closed or the picture saved; 1 when --screenshot\n"
+    "fails; 2 when the board description cannot be used.\n";
+
+enum class Early { kNone, kHelp, kVersion };
+
+// --help or --version anywhere but as the value of an option.
+Early EarlyRequest(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg(argv[i]);
+    if (arg == "--help" || arg == "-h") return Early::kHelp;
+    if (arg == "--version") return Early::kVersion;
+    if (arg == "--board" || arg == "--screenshot" || arg == "--play") ++i;  // its value
+  }
+  return Early::kNone;
+}
 
 // The value of --name VALUE or --name=VALUE; empty when not given.
 QString OptionValue(const QStringList& args, const QString& name) {
@@ -30,6 +70,12 @@ QString OptionValue(const QStringList& args, const QString& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  switch (EarlyRequest(argc, argv)) {
+    case Early::kHelp: return std::fputs(kHelpText, stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+    case Early::kVersion: return std::printf("tavrin %s\n", TAVRIN_VERSION) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+    case Early::kNone: break;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavrin"));
   const QStringList args = QApplication::arguments();
