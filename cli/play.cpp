@@ -428,6 +428,18 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     }
   }
 
+  // An output file that is one of the inputs would be emptied before it is
+  // read: the SVF file or the board description lost, and a run reported.
+  for (const auto& [option, output] : {std::pair<const char*, const std::string&>{"--vcd", vcd}, {"--trace", trace}}) {
+    if (output.empty()) continue;
+    for (const std::string& input : {s.file, board}) {
+      std::error_code ec;
+      if (!input.empty() && std::filesystem::equivalent(output, input, ec)) {
+        std::fprintf(err, "tavrin-play: %s %s would overwrite an input file\n", option, output.c_str());
+        return kExitUnusable;
+      }
+    }
+  }
   if (estimate) return Estimate(s, board, rate_text, out, err);
 
   // From here on Ctrl-C, SIGTERM and SIGHUP are Break.

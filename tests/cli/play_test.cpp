@@ -164,6 +164,17 @@ TEST_F(PlayTest, StandardReadsBangCommentsAndHeaderBits) {
   EXPECT_NE(r.err.find("std.svf: 4 statements, 1 check passed"), std::string::npos) << r.err;
 }
 
+TEST_F(PlayTest, OutputsThatWouldOverwriteAnInputAreRefused) {
+  const std::string svf = Write("keep.svf", "TRST OFF;\n");
+  for (const char* option : {"--vcd", "--trace"}) {
+    const Result r = Run({option, svf, svf});
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_NE(r.err.find("would overwrite an input file"), std::string::npos) << r.err;
+  }
+  std::ifstream in(svf);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "TRST OFF;\n");
+}
+
 TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
   const Result one = Run({"--detect"});
   EXPECT_EQ(one.status, 0) << one.err;
