@@ -43,6 +43,10 @@ class Adapter {
 
   // Bit-bang set-up and pin assignment.
   void cmd_FTSetup_Click();
+  // What a run does first: with no adapter open, Find, Open and the set-up,
+  // each as its button does. True when the set-up is valid; otherwise the
+  // operator is told "Port Setup missing or outdated...".
+  bool SetUpIfNeeded();
   void cmb_TCK_Change() { PortSetupValid = kFalse; }
   void cmb_TMS_Change() { PortSetupValid = kFalse; }
   void cmb_TDI_Change() { PortSetupValid = kFalse; }

@@ -85,6 +85,17 @@ void Adapter::cmd_CloseInterface_Click() {
   PortSetupValid = kFalse;
 }
 
+bool Adapter::SetUpIfNeeded() {
+  if (InterfaceOpen != kTrue) {
+    cmd_Find_Click();
+    cmd_OpenInterface_Click();
+    cmd_FTSetup_Click();
+  }
+  if (PortSetupValid == kTrue) return true;
+  window_.ShowMessage(kMsgPortSetup);
+  return false;
+}
+
 void Adapter::ShutdownInterface() {
   if (InterfaceOpen != kTrue) return;
   if (PortSetupValid == kTrue) {

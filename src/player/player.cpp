@@ -92,15 +92,7 @@ std::optional<jtag::ChainReport> Player::DetectChain() {
     window.ShowMessage(kMsgBusy);
     return std::nullopt;
   }
-  if (adapter.InterfaceOpen != kTrue) {
-    adapter.cmd_Find_Click();
-    adapter.cmd_OpenInterface_Click();
-    adapter.cmd_FTSetup_Click();
-  }
-  if (adapter.PortSetupValid != kTrue) {
-    window.ShowMessage(adapter::kMsgPortSetup);
-    return std::nullopt;
-  }
+  if (!adapter.SetUpIfNeeded()) return std::nullopt;
   flags.StopRequested = kFalse;
   flags.OperatorStop = false;
   return jtag::DetectChain(engine);

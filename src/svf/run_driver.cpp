@@ -64,15 +64,7 @@ RunOutcome RunDriver::Run() {
   flags_.StopRequested = kFalse;
   flags_.OperatorStop = false;
   flags_.AwaitingStep = kFalse;
-  if (adapter_.InterfaceOpen != kTrue) {
-    adapter_.cmd_Find_Click();
-    adapter_.cmd_OpenInterface_Click();
-    adapter_.cmd_FTSetup_Click();
-  }
-  if (adapter_.PortSetupValid != kTrue) {
-    window_.ShowMessage(adapter::kMsgPortSetup);
-    return RunOutcome::Refused;
-  }
+  if (!adapter_.SetUpIfNeeded()) return RunOutcome::Refused;
   const std::string name = window_.SelectedFileName();
   if (name.empty()) {
     window_.ShowMessage("Please choose a file first");
