@@ -9,11 +9,11 @@ set -u
 program=$1 page=$2 examples=$3
 
 # --help must answer at once (a window must not start), so a time limit.
-help=$(QT_QPA_PLATFORM=offscreen timeout 20 "$program" --help 2>&1)
+help=$(QT_QPA_PLATFORM=offscreen timeout 10 "$program" --help 2>&1)
 status=$?
 if [ "$status" -ne 0 ]; then
   printf '%s\n' "$help"
-  echo "FAIL: '$program --help' ended with status $status (124: still running after 20 s)"
+  echo "FAIL: '$program --help' ended with status $status (124: still running after 10 s)"
   exit 1
 fi
 
