@@ -82,6 +82,7 @@ void MainWindow::Build() {
   cmd_OpenInterface_ = Button("cmd_OpenInterface", "Open Interface");
   sh_DevState_ = Named(new IndicatorShape, "sh_DevState");
   sh_DevState_->setFixedSize(28, 18);
+  sh_DevState_->setToolTip(QStringLiteral("Adapter: red, none open (closed, or not opened yet); green, open."));
   cmd_CloseInterface_ = Button("cmd_CloseInterface", "Close Interface");
   auto* Label3 = Label("Label3", "Baud Register");
   txt_Baud_ = Named(new QLineEdit(QStringLiteral("150000")), "txt_Baud");
@@ -100,6 +101,9 @@ void MainWindow::Build() {
   cmd_FTSetup_ = Button("cmd_FTSetup", "Start BitBang Mode");
   sh_ISPState_ = Named(new IndicatorShape, "sh_ISPState");
   sh_ISPState_->setFixedSize(28, 18);
+  sh_ISPState_->setToolTip(
+      QStringLiteral("Bit-bang mode: red, not set up yet; blue, set up by \"Start BitBang Mode\" (it stays blue "
+                     "after \"Close Interface\": set it up again after opening again)."));
 
   auto* left = new QVBoxLayout;
   left->setSpacing(5);

@@ -337,6 +337,29 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 255U);
   }
 
+  // Each indicator's tooltip says what its colours mean, and names no colour
+  // it never takes.
+  void indicatorToolTips_data() {
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QStringList>("meanings");
+    QTest::addColumn<QString>("never");
+    QTest::newRow("sh_DevState") << QStringLiteral("sh_DevState")
+                                 << QStringList{QStringLiteral("red, none open"), QStringLiteral("green, open")}
+                                 << QStringLiteral("blue");
+    QTest::newRow("sh_ISPState") << QStringLiteral("sh_ISPState")
+                                 << QStringList{QStringLiteral("red, not set up"), QStringLiteral("blue, set up")}
+                                 << QStringLiteral("green");
+  }
+  void indicatorToolTips() {
+    QFETCH(QString, shape);
+    QFETCH(QStringList, meanings);
+    QFETCH(QString, never);
+    UiRig rig;
+    const QString tip = rig.Get<IndicatorShape>(shape.toLatin1().constData())->toolTip();
+    for (const QString& meaning : meanings) QVERIFY2(tip.contains(meaning), qPrintable(tip));
+    QVERIFY2(!tip.contains(never), qPrintable(tip));
+  }
+
   void pinChange_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("signal");
