@@ -26,7 +26,7 @@ class Window {
   [[nodiscard]] virtual int MaxClkValue() const = 0;
   virtual void SetMaxClkValue(int value) = 0;
   [[nodiscard]] virtual int SingleStepValue() const = 0;
-  // "Standard SVF": read files as the SVF specification does.
+  // "Standard SVF": read files as standard SVF (revision E).
   [[nodiscard]] virtual int StandardSvfValue() const = 0;
 
   // The adapter list (cmb_Interfaces).

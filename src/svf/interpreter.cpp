@@ -148,6 +148,13 @@ bool Stable(std::string_view state) {
   return state == "IDLE" || state == "RESET" || state == "DRPAUSE" || state == "IRPAUSE";
 }
 
+// A time in seconds as whole milliseconds, rounded up (through nanoseconds,
+// so that 2.0E-3 is 2 ms and not 3). The caller bounds the time first.
+std::uint64_t WholeMsAtLeast(double seconds) {
+  const auto ns = static_cast<std::uint64_t>(std::llround(seconds * 1e9));
+  return (ns + 999'999U) / 1'000'000U;
+}
+
 }  // namespace
 
 bool Interpreter::EndState(const std::vector<std::string>& words, std::string& state) {
@@ -272,16 +279,8 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
     BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
     return;
   }
-  // The time the file asks for, rounded up to whole milliseconds (through
-  // nanoseconds, so that 2.0E-3 is 2 ms and not 3).
-  const auto ns = static_cast<std::uint64_t>(std::llround(seconds * 1e9));
-  const std::uint64_t whole_ms = (ns + 999'999U) / 1'000'000U;
-  const auto time_ms = static_cast<double>(whole_ms);
-  const double ms = std::max(tick_ms, time_ms);
-  if (!(ms <= limit)) {
-    BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
-    return;
-  }
+  // Both waits are within the limit, a whole number of ms, so the larger is.
+  const double ms = std::max(tick_ms, static_cast<double>(WholeMsAtLeast(seconds)));
 
   engine_.MoveToState(run_state);
   if (flags_.StopRequested == kTrue) return;
@@ -315,8 +314,7 @@ void Interpreter::RunTestClocks(const std::string* given_state, const std::strin
   }
   run_state_ = run_state;
   run_end_state_ = end;
-  const auto need_ns = static_cast<std::uint64_t>(std::llround(std::max(count_s, seconds) * 1e9));
-  const std::uint64_t ms = (need_ns + 999'999U) / 1'000'000U;
+  const std::uint64_t ms = WholeMsAtLeast(std::max(count_s, seconds));
 
   const std::uint64_t start = clock_.NowMicros();
   engine_.MoveToState(run_state);

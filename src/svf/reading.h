@@ -3,7 +3,7 @@
 namespace tavrin::svf {
 
 // How a file is read. The default reading is the player's own; the
-// standard reading is the SVF specification's (revision E). Both go through
+// standard reading is that of standard SVF (revision E). Both go through
 // the same gatherer and interpreter: these switches are all that differs.
 struct ReadingRules {
   // "!" and "//" begin a comment wherever a blank may stand.
@@ -19,7 +19,7 @@ struct ReadingRules {
   // takes its four words; PIO and PIOMAP are refused by name.
   bool strict_statements = false;
   // A scan begins with a fresh Capture: from a Pause state it goes through
-  // Update first, as the specification's state paths do.
+  // Update first, as standard SVF's state paths do.
   bool scans_capture_anew = false;
   // The run names the file's line when a statement stops it.
   bool name_stop_line = false;

@@ -156,7 +156,7 @@ void MainWindow::Build() {
   chk_StandardSvf_ = Named(new QCheckBox(QStringLiteral("Standard SVF")), "chk_StandardSvf");
   chk_StandardSvf_->setChecked(false);
   chk_StandardSvf_->setToolTip(
-      QStringLiteral("Read files as the SVF specification does: \"!\" comments, header and trailer bits, "
+      QStringLiteral("Read files as standard SVF (revision E): \"!\" comments, header and trailer bits, "
                      "remembered values, RUNTEST clocks. Read when a run starts."));
   cmd_step_ = Button("cmd_step", "Step");
   cmd_breakstep_ = Button("cmd_breakstep", "Break");
