@@ -106,7 +106,7 @@ int Usage(std::FILE* to) {
       "Plays each file on the virtual board (the built-in board, or the one FILE.json\n"
       "describes) with a simulated clock, and prints one tab-separated row per file:\n"
       "file, outcome, statements, verifications, waiting_lines, wait_ms, last_line.\n"
-      "--standard reads the files as the SVF specification does; --vcd writes the\n"
+      "--standard reads the files as standard SVF (revision E); --vcd writes the\n"
       "board's pins (of the last file) as a waveform.\n",
       to);
   return 2;

@@ -372,7 +372,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   app.add_option("--vcd", vcd, "write the virtual board's pins as a VCD waveform");
   app.add_option("--trace", trace, "write every chip call, with its arguments, status and bytes");
   app.add_flag("--quiet,-q", s.quiet, "do not print the log (the summary line is printed)");
-  app.add_flag("--standard", s.standard, "read the file as the SVF specification does (\"!\" comments, header and "
+  app.add_flag("--standard", s.standard, "read the file as standard SVF, revision E (\"!\" comments, header and "
                                          "trailer bits, remembered values, RUNTEST clocks)");
   app.add_flag("--detect", s.detect, "reset the chain and list each device's IDCODE and maker, and the IR length");
   bool estimate = false;
