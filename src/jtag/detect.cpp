@@ -34,6 +34,7 @@ ChainReport DetectChain(Engine& engine) {
   if (dr.size() * 4 < dr_bits) {
     report.problem = "the adapter did not answer";
     engine.ResetTap();
+    (void)engine.Sync();
     return report;
   }
   std::vector<ChainDevice> from_tdo;
@@ -72,6 +73,7 @@ ChainReport DetectChain(Engine& engine) {
     }
   }
   engine.ResetTap();
+  (void)engine.Sync();
   return report;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "adapter/adapter.h"
 #include "common/clock.h"
@@ -10,11 +13,35 @@
 
 namespace tavrin::jtag {
 
-// Bytes per write of a scan: 16 bits of 3 bytes each.
-inline constexpr std::uint32_t kChunkBytes = 48;
+// The chip sends its answers in USB packets of 62 bytes (64 with its two
+// status bytes). A packet that is not full waits for the latency timer.
+inline constexpr std::uint32_t kPacketAnswers = 62;
+// Bytes per write: six full packets of answers, fewer than the chip holds
+// (128 to send, 256 answers), so a write never waits for a read.
+inline constexpr std::uint32_t kBlockBytes = 6 * kPacketAnswers;
+
+// A queued scan's outcome: the captured text (hexadecimal, most significant
+// digit first), or cut = true when the run stopped or the adapter failed
+// before all of its answers came.
+using ScanDone = std::function<void(std::string captured, bool cut)>;
+
+// The log line of a scan of bit_count bits: "lNumBytes= N", three bytes a bit.
+std::string ScanSizeLine(std::int32_t bit_count);
 
 // Walks the target's TAP and shifts bits through it, over the adapter's
 // bit-bang port.
+//
+// Every TCK clock is three bytes (or two, for clocks in place) in one
+// stream. The stream goes to the adapter in blocks of kBlockBytes, each
+// written and its answers read before the next: at most one block is in
+// flight, so a stop (Break, closing) acts within one block, and a chip
+// that stops answering ends the run within readback_timeout_ms. The pins'
+// levels are those last driven; they are read from the chip once, when a
+// run resets the TAP. A scan's answers may come after the call that queued
+// it has returned: ShiftBitsThen hands them on when they come, and Sync
+// writes whatever is queued and waits for every answer. Before anything
+// that must follow the clocks in time (a wait, a pause for the operator),
+// call Sync.
 class Engine {
  public:
   // The tables are built at once: a walk on empty tables would never
@@ -30,13 +57,26 @@ class Engine {
   void MoveToState(const std::string& name);
 
   // Clocks the reset step (five TCK pulses with TMS high) even when the
-  // model already believes RESET: the target may be elsewhere.
+  // model already believes RESET: the target may be elsewhere. Starts
+  // afresh: what an earlier run left queued is dropped, the receive queue
+  // purged and the pins read.
   void ResetTap();
 
   // Shifts bit_count bits of the TDI text (hexadecimal, most significant
   // digit first) through the shift state the TAP is in, walks to end_state
-  // and gives the captured TDO bits as hexadecimal text.
+  // and gives the captured TDO bits as hexadecimal text. Logs the scan's
+  // size first and waits for its answers.
   std::string ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi);
+
+  // The same scan, queued: `done` is called once, with the captured text,
+  // when the answers have come (during this or a later call), or with
+  // cut = true. Scans complete in the order they were queued. Logs nothing.
+  void ShiftBitsThen(const std::string& end_state, std::int32_t bit_count, const std::string& tdi, ScanDone done);
+
+  // Writes what is queued and waits for all its answers; every queued scan
+  // has completed (or been cut) on return. False when the adapter failed
+  // or the stream was dropped.
+  bool Sync();
 
   // Clocks TCK `count` times in the state the TAP is in, with TMS held at the
   // level that keeps it there (high in RESET, low in the others). False when
@@ -44,27 +84,51 @@ class Engine {
   bool ClockTck(std::uint64_t count);
 
   // The last ShiftBits stopped before its last bit because the run was
-  // stopped (Break, closing): the TAP is still in the shift state, and the
-  // captured text holds only the chunks that were read.
+  // stopped (Break, closing) or the adapter failed; after a stop the TAP is
+  // still in the shift state.
   [[nodiscard]] bool LastScanCut() const { return last_scan_cut_; }
 
   [[nodiscard]] const TapTables& Tables() const { return tables_; }
 
   int CurrentTapState = RESET;
 
-  // How long the answers to one chunk may take to arrive.
+  // How long the answers to one block may take to arrive.
   std::uint32_t readback_timeout_ms = 1000;
 
  private:
-  // The answers to one written chunk, exactly `size` bytes; false (with the
+  struct PendingScan {
+    std::uint64_t first_byte = 0;  // stream offset of the scan's first byte
+    std::int64_t bits = 0;
+    std::int64_t decoded = 0;      // bits whose answer has been read
+    unsigned nibble = 0;           // the digit being decoded
+    std::string digits;            // least significant first
+    bool cut = false;              // stopped before its last bit
+    ScanDone done;
+  };
+
+  // The answers to one written block, exactly `size` bytes; false (with the
   // operator told and the run stopped) when they do not all arrive.
   bool ReadBack(std::uint8_t* buffer, std::uint32_t size);
   void ChipFailed(adapter::FtStatus status, const char* label);
   // The adapter is open and set up; otherwise the operator is told and the
   // run stopped.
   bool Ready();
-  // One step of the walk towards target; false when the write failed.
+  // Reads the pins' levels when they are not known (once a run).
+  void EnsurePins();
+  // One step of the walk towards target; false when the stream failed.
   bool Step(int target);
+  // Appends a byte to the stream, writing the block when it is full.
+  bool Put(std::uint8_t byte) {
+    pins_ = byte;
+    block_.push_back(byte);
+    return block_.size() < kBlockBytes || WriteBlock();
+  }
+  // Writes the queued bytes (padded with hold bytes to whole packets when
+  // `pad`), reads their answers and hands them to the queued scans.
+  bool WriteBlock(bool pad = false);
+  void Dispatch(const std::uint8_t* answers, std::uint32_t size);
+  // Drops what is not written and cuts every queued scan.
+  void Drop();
 
   adapter::Adapter& adapter_;
   Window& window_;
@@ -72,6 +136,14 @@ class Engine {
   Clock& clock_;
   TapTables tables_{};
   bool last_scan_cut_ = false;
+
+  std::vector<std::uint8_t> block_;    // queued, not yet written
+  std::vector<std::uint8_t> answers_;
+  std::uint64_t written_ = 0;          // stream offset of block_[0]
+  std::deque<PendingScan> scans_;      // queued scans, oldest first
+  std::uint8_t pins_ = 0;              // the levels last driven
+  bool pins_known_ = false;
+  bool failed_ = false;                // the adapter failed: nothing more is written this run
 };
 
 }  // namespace tavrin::jtag

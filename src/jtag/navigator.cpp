@@ -1,5 +1,3 @@
-#include <array>
-
 #include "jtag/engine.h"
 
 namespace tavrin::jtag {
@@ -7,22 +5,29 @@ namespace tavrin::jtag {
 using adapter::FT_OK;
 
 void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
-  adapter_.ShowBadResult(status, label);
   // Clocking on with an adapter that failed, and the TAP model out of step,
-  // could leave a device half programmed: the run ends here.
+  // could leave a device half programmed: the run ends here. What is queued
+  // is dropped first, so that the log is complete before the message.
+  failed_ = true;
   flags_.StopRequested = kTrue;
+  Drop();
+  adapter_.ShowBadResult(status, label);
 }
 
 bool Engine::Ready() {
+  // After a failure the run is ending, and the operator has been told.
+  if (failed_) return false;
   // Without an adapter, or with pins or rate changed since the set-up,
   // nothing is clocked; a run in progress ends here instead of showing this
   // for every statement that follows and reporting success.
   if (adapter_.InterfaceOpen != kTrue) {
+    Drop();
     window_.ShowMessage(adapter::kMsgOpenFirst);
     flags_.StopRequested = kTrue;
     return false;
   }
   if (adapter_.PortSetupValid != kTrue) {
+    Drop();
     window_.ShowMessage(adapter::kMsgPortSetup);
     flags_.StopRequested = kTrue;
     return false;
@@ -30,37 +35,31 @@ bool Engine::Ready() {
   return true;
 }
 
-bool Engine::Step(int target) {
+void Engine::EnsurePins() {
+  if (pins_known_) return;
+  // Whatever an earlier run left in the receive queue goes; the levels of
+  // the pins are the start of this run's stream.
   adapter::D2xx& chip = adapter_.Chip();
-  std::uint8_t pins = 0;
   (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
-  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
+  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins_);
+  pins_known_ = true;
+}
+
+bool Engine::Step(int target) {
+  EnsurePins();
   const int tms = tables_.TmsPathTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(target)];
   int clocks = 1;
-  if (target == RESET) {
-    clocks = 5;
-    CurrentTapState = RESET;
-  }
+  if (target == RESET) clocks = 5;
   const adapter::PinMasks p = adapter_.Pins();
-  if (tms != 0) {
-    pins = static_cast<std::uint8_t>(pins | p.tms);
-  } else {
-    pins = static_cast<std::uint8_t>(pins & ~p.tms);
-  }
+  auto pins = static_cast<std::uint8_t>(tms != 0 ? (pins_ | p.tms) : (pins_ & ~p.tms));
   pins = static_cast<std::uint8_t>(pins & ~p.tdo & ~p.tck);
-  std::array<std::uint8_t, 11> bytes{};
-  std::uint32_t count = 0;
-  bytes[count++] = pins;
+  bool ok = Put(pins);
   for (int c = 0; c < clocks; ++c) {
-    bytes[count++] = static_cast<std::uint8_t>(pins | p.tck);
-    bytes[count++] = pins;
+    ok = Put(static_cast<std::uint8_t>(pins | p.tck)) && ok;
+    ok = Put(pins) && ok;
   }
-  std::uint32_t written = 0;
-  const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, bytes.data(), count, &written);
-  if (status != FT_OK) {
-    ChipFailed(status, "FT_Write - packet write");
-    return false;
-  }
+  if (!ok) return false;
+  if (target == RESET) CurrentTapState = RESET;
   CurrentTapState = tables_.NextStateTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(tms)];
   return true;
 }
@@ -81,7 +80,13 @@ void Engine::MoveToState(const std::string& name) {
 }
 
 void Engine::ResetTap() {
+  // What an earlier call left queued goes out first (unless that run
+  // failed); then this run starts afresh, with the pins read from the chip.
+  (void)Sync();
+  failed_ = false;
   if (!Ready()) return;
+  pins_known_ = false;
+  EnsurePins();
   (void)Step(RESET);
 }
 

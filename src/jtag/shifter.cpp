@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <array>
 
 #include "common/numbers.h"
 #include "jtag/engine.h"
@@ -7,6 +6,10 @@
 namespace tavrin::jtag {
 
 using adapter::FT_OK;
+
+std::string ScanSizeLine(std::int32_t bit_count) {
+  return "lNumBytes= " + std::to_string(3 * static_cast<std::int64_t>(std::max<std::int32_t>(bit_count, 0)));
+}
 
 bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
   adapter::D2xx& chip = adapter_.Chip();
@@ -20,10 +23,12 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
     }
     if (waiting >= size) break;
     if (clock_.NowMicros() >= deadline) {
+      failed_ = true;
+      flags_.StopRequested = kTrue;
+      Drop();
       window_.ShowMessage("The adapter answered " + std::to_string(waiting) + " of " + std::to_string(size) +
                           " bytes within " + std::to_string(readback_timeout_ms) +
                           " ms.  The scan is incomplete; stopping.");
-      flags_.StopRequested = kTrue;
       return false;
     }
     clock_.SleepBriefly();
@@ -35,130 +40,196 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
     return false;
   }
   if (read != size) {
+    failed_ = true;
+    flags_.StopRequested = kTrue;
+    Drop();
     window_.ShowMessage("The adapter returned " + std::to_string(read) + " of " + std::to_string(size) +
                         " bytes.  The scan is incomplete; stopping.");
-    flags_.StopRequested = kTrue;
     return false;
   }
   return true;
 }
 
-bool Engine::ClockTck(std::uint64_t count) {
-  if (!Ready()) return false;
+bool Engine::WriteBlock(bool pad) {
+  if (block_.empty()) return !failed_;
+  // After a failure, or with the adapter closed under the run (Close
+  // Interface stops the run too), nothing more goes out.
+  if (failed_ || adapter_.InterfaceOpen != kTrue) {
+    failed_ = true;
+    Drop();
+    return false;
+  }
+  // Pins or rate changed in the middle of a run: what is queued was made
+  // for the old ones.
+  if (adapter_.PortSetupValid != kTrue) {
+    failed_ = true;
+    flags_.StopRequested = kTrue;
+    Drop();
+    window_.ShowMessage(adapter::kMsgPortSetup);
+    return false;
+  }
+  // Hold bytes repeat the last byte: no pin changes. They fill the last
+  // packet of answers, which would otherwise wait for the latency timer.
+  if (pad) block_.resize((block_.size() + kPacketAnswers - 1) / kPacketAnswers * kPacketAnswers, pins_);
+  const auto size = static_cast<std::uint32_t>(block_.size());
   adapter::D2xx& chip = adapter_.Chip();
-  std::uint8_t pins = 0;
-  (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
-  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
-  const adapter::PinMasks p = adapter_.Pins();
-  pins = static_cast<std::uint8_t>(pins & ~p.tck & ~p.tdo);
-  pins = static_cast<std::uint8_t>(CurrentTapState == RESET ? (pins | p.tms) : (pins & ~p.tms));
-  // TCK high, low: two bytes a clock. The answers are read back chunk by
-  // chunk, as in a scan, so that the chip's receive buffer never fills.
-  std::array<std::uint8_t, kChunkBytes> chunk{};
-  for (std::size_t k = 0; k < chunk.size(); k += 2) {
-    chunk[k] = static_cast<std::uint8_t>(pins | p.tck);
-    chunk[k + 1] = pins;
+  std::uint32_t written = 0;
+  const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, block_.data(), size, &written);
+  if (status != FT_OK) {
+    ChipFailed(status, "FT_Write - packet write");
+    return false;
   }
-  std::array<std::uint8_t, kChunkBytes> answers{};
-  while (count > 0) {
-    if (flags_.StopRequested == kTrue || flags_.Closing) return false;
-    const auto clocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, kChunkBytes / 2));
-    std::uint32_t written = 0;
-    const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, chunk.data(), 2 * clocks, &written);
-    if (status != FT_OK) {
-      ChipFailed(status, "FT_Write - packet write");
-      return false;
-    }
-    if (!ReadBack(answers.data(), 2 * clocks)) return false;
-    count -= clocks;
-    window_.ProcessPendingEvents();
-  }
+  answers_.resize(size);
+  if (!ReadBack(answers_.data(), size)) return false;
+  block_.clear();
+  Dispatch(answers_.data(), size);
+  written_ += size;
+  // In a long stream the window's events are handled once a block; a
+  // block written to finish (padded) is the end of something, and the
+  // caller decides what comes next.
+  if (!pad) window_.ProcessPendingEvents();
   return true;
 }
 
-std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
-  std::string result;  // built least significant digit first, reversed at the end
-  last_scan_cut_ = false;
-  if (!Ready()) return result;
-  adapter::D2xx& chip = adapter_.Chip();
-  std::uint8_t pins = 0;
-  (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
-  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins);
+void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
+  const std::uint8_t tdo = adapter_.Pins().tdo;
+  const std::uint64_t end = written_ + size;
+  for (PendingScan& s : scans_) {
+    // The third byte of each bit (TCK low again) answers with its TDO sample.
+    std::uint64_t at = s.first_byte + 3 * static_cast<std::uint64_t>(s.decoded) + 2;
+    while (s.decoded < s.bits && at < end) {
+      if ((answers[at - written_] & tdo) != 0) s.nibble |= 1U << static_cast<unsigned>(s.decoded % 4);
+      ++s.decoded;
+      at += 3;
+      if (s.decoded % 4 == 0) {
+        s.digits.push_back(HexDigitChar(s.nibble));
+        s.nibble = 0;
+      }
+    }
+    // Later scans start after this one's bytes.
+    if (s.decoded < s.bits) break;
+  }
+  while (!scans_.empty() && scans_.front().decoded >= scans_.front().bits) {
+    PendingScan s = std::move(scans_.front());
+    scans_.pop_front();
+    if (s.bits % 4 != 0) s.digits.push_back(HexDigitChar(s.nibble));
+    std::reverse(s.digits.begin(), s.digits.end());
+    s.done(std::move(s.digits), s.cut);
+  }
+}
 
+void Engine::Drop() {
+  block_.clear();
+  std::deque<PendingScan> cut;
+  cut.swap(scans_);
+  for (PendingScan& s : cut) {
+    std::reverse(s.digits.begin(), s.digits.end());
+    s.done(std::move(s.digits), true);
+  }
+}
+
+bool Engine::Sync() {
+  const bool ok = WriteBlock(true);
+  // Scans of no bits complete without answers.
+  Dispatch(answers_.data(), 0);
+  if (!scans_.empty()) Drop();
+  return ok && !failed_;
+}
+
+bool Engine::ClockTck(std::uint64_t count) {
+  if (!Ready()) return false;
+  EnsurePins();
+  const adapter::PinMasks p = adapter_.Pins();
+  auto pins = static_cast<std::uint8_t>(pins_ & ~p.tck & ~p.tdo);
+  pins = static_cast<std::uint8_t>(CurrentTapState == RESET ? (pins | p.tms) : (pins & ~p.tms));
+  const auto high = static_cast<std::uint8_t>(pins | p.tck);
+  // TCK high, low: two bytes a clock. A stop is seen once a block.
+  std::uint64_t since_check = 0;
+  while (count > 0) {
+    if (since_check == 0 && (flags_.StopRequested == kTrue || flags_.Closing)) return false;
+    since_check = (since_check + 1) % (kBlockBytes / 2);
+    if (!Put(high) || !Put(pins)) return false;
+    --count;
+  }
+  return !failed_;
+}
+
+void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count, const std::string& tdi,
+                           ScanDone done) {
+  last_scan_cut_ = false;
+  if (!Ready()) {
+    done({}, false);
+    return;
+  }
+  EnsurePins();
   const std::int64_t bits = std::max<std::int32_t>(bit_count, 0);
-  const std::int64_t byte_count = 3 * bits;
   // The last bit carries TMS 1 and leaves the shift state; the model follows
   // before anything is sent.
   const int shift_state = CurrentTapState;
   if (bits > 0) {
     CurrentTapState = tables_.NextStateTable[static_cast<std::size_t>(CurrentTapState)][1];
   }
-  window_.AppendLog("lNumBytes= " + std::to_string(byte_count));
+  PendingScan entry;
+  entry.first_byte = written_ + block_.size();
+  entry.bits = bits;
+  entry.digits.reserve(static_cast<std::size_t>((bits + 3) / 4));
+  entry.done = std::move(done);
+  scans_.push_back(std::move(entry));
+  // Only while the scan is being queued is it the last one; a failure
+  // meanwhile cuts it (and every other) at once.
+  const std::size_t queued_before = scans_.size() - 1;
 
   const adapter::PinMasks p = adapter_.Pins();
   const std::size_t tdi_len = tdi.size();
-  result.reserve(static_cast<std::size_t>((bits + 3) / 4));
-
-  std::array<std::uint8_t, kChunkBytes> chunk{};
-  std::array<std::uint8_t, kChunkBytes> answers{};
   std::int64_t bit = 0;
   while (bit < bits) {
+    if (failed_) return;
     // A stopped run (Break, closing, a failure elsewhere) ends the scan
-    // after the chunk in flight. The last bit, which leaves the shift state,
-    // has not been clocked: the model goes back to the shift state.
+    // after the block in flight; what is queued still goes out, so the
+    // stream ends on a whole bit. The last bit, which leaves the shift
+    // state, has not been clocked: the model goes back to the shift state.
     if (flags_.StopRequested == kTrue || flags_.Closing) {
       CurrentTapState = shift_state;
       last_scan_cut_ = true;
-      std::reverse(result.begin(), result.end());
-      return result;
+      if (scans_.size() == queued_before + 1) {
+        scans_.back().bits = bit;
+        scans_.back().cut = true;
+      }
+      (void)Sync();
+      return;
     }
-    // Build one chunk: up to 16 bits, three bytes each (TCK low, high, low).
-    std::uint32_t len = 0;
-    const std::int64_t first_bit = bit;
-    while (len < kChunkBytes && bit < bits) {
+    // Sixteen bits at a time (four digits), three bytes each: TCK low,
+    // high, low.
+    const std::int64_t group_end = std::min<std::int64_t>(bits, bit + 16);
+    for (; bit < group_end; ++bit) {
       const std::size_t digit = static_cast<std::size_t>(bit / 4);
       int nibble = 0;
       if (digit < tdi_len) nibble = std::max(HexDigitValue(tdi[tdi_len - 1 - digit]), 0);
       const bool tdi_bit = ((static_cast<unsigned>(nibble) >> static_cast<unsigned>(bit % 4)) & 1U) != 0U;
-      pins = static_cast<std::uint8_t>(tdi_bit ? (pins | p.tdi) : (pins & ~p.tdi));
+      auto pins = static_cast<std::uint8_t>(tdi_bit ? (pins_ | p.tdi) : (pins_ & ~p.tdi));
       pins = static_cast<std::uint8_t>(pins & ~p.tck & ~p.tms);
       if (bit == bits - 1) pins = static_cast<std::uint8_t>(pins | p.tms);
-      chunk[len++] = pins;
-      pins = static_cast<std::uint8_t>(pins | p.tck);
-      chunk[len++] = pins;
-      pins = static_cast<std::uint8_t>(pins & ~p.tck & ~p.tms);
-      chunk[len++] = pins;
-      ++bit;
-    }
-
-    std::uint32_t written = 0;
-    const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, chunk.data(), len, &written);
-    if (status != FT_OK) {
-      ChipFailed(status, "FT_Write - packet write");
-      std::reverse(result.begin(), result.end());
-      return result;
-    }
-    if (!ReadBack(answers.data(), len)) {
-      std::reverse(result.begin(), result.end());
-      return result;
-    }
-
-    // Decode: the third answer of each bit carries its TDO sample; four bits
-    // make one digit. A chunk starts on a digit boundary (16 bits).
-    const std::int64_t chunk_bits = bit - first_bit;
-    for (std::int64_t g = 0; g < chunk_bits; g += 4) {
-      unsigned nibble = 0;
-      const std::int64_t in_group = std::min<std::int64_t>(4, chunk_bits - g);
-      for (std::int64_t m = 0; m < in_group; ++m) {
-        if ((answers[static_cast<std::size_t>(3 * (g + m) + 2)] & p.tdo) != 0) nibble |= 1U << static_cast<unsigned>(m);
-      }
-      result.push_back(HexDigitChar(nibble));
-      window_.ProcessPendingEvents();
+      bool ok = Put(pins);
+      ok = Put(static_cast<std::uint8_t>(pins | p.tck)) && ok;
+      ok = Put(static_cast<std::uint8_t>(pins & ~p.tck & ~p.tms)) && ok;
+      if (!ok) return;
     }
   }
-
-  std::reverse(result.begin(), result.end());
   MoveToState(end_state);
+}
+
+std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
+  last_scan_cut_ = false;
+  if (!Ready()) return {};
+  window_.AppendLog(ScanSizeLine(bit_count));
+  std::string result;
+  bool cut = false;
+  ShiftBitsThen(end_state, bit_count, tdi, [&result, &cut](std::string captured, bool was_cut) {
+    result = std::move(captured);
+    cut = was_cut;
+  });
+  (void)Sync();
+  last_scan_cut_ = cut;
   return result;
 }
 

@@ -7,10 +7,14 @@ namespace tavrin::player {
 
 Player::Player(Window& w, adapter::D2xx& chip, Clock& clock)
     : window(w),
-      adapter(chip, w),
-      engine(adapter, w, flags, clock),
-      interpreter(engine, w, flags, clock),
-      driver(adapter, engine, interpreter, w, flags) {}
+      log(w),
+      adapter(chip, log),
+      engine(adapter, log, flags, clock),
+      interpreter(engine, log, flags, clock),
+      driver(adapter, engine, interpreter, log, flags) {
+  log.settle = [this] { (void)engine.Sync(); };
+  interpreter.KeepOrderIn(&log);
+}
 
 std::string Player::StartFolder() {
   std::error_code ec;

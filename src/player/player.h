@@ -6,6 +6,7 @@
 #include "adapter/d2xx.h"
 #include "common/clock.h"
 #include "common/flags.h"
+#include "common/ordered_log.h"
 #include "common/window.h"
 #include "jtag/detect.h"
 #include "jtag/engine.h"
@@ -55,6 +56,9 @@ class Player {
   static std::string StartFolder();
 
   Window& window;
+  // What the core writes to: the window, with the log kept in statement
+  // order while answers are on their way.
+  OrderedLog log;
   RunFlags flags;
   adapter::Adapter adapter;
   jtag::Engine engine;

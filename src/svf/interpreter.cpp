@@ -131,6 +131,8 @@ bool Interpreter::Wait(std::uint32_t ms) {
   // repaints and a stop cuts the wait short. The end is a point in time, so
   // the slices add up to the whole wait.
   constexpr std::uint64_t kSliceUs = 20'000;
+  // The wait starts once everything before it has been clocked.
+  if (!engine_.Sync()) return false;
   const std::uint64_t end = clock_.NowMicros() + std::uint64_t{ms} * 1000U;
   for (;;) {
     const std::uint64_t now = clock_.NowMicros();
@@ -321,6 +323,7 @@ void Interpreter::RunTestClocks(const std::string* given_state, const std::strin
   if (flags_.StopRequested == kTrue) return;
   window_.AppendLog("Running " + what + " in " + run_state + ", " + std::to_string(ms) + " ms...");
   if (tck && count >= 1 && !engine_.ClockTck(static_cast<std::uint64_t>(count))) return;
+  if (!engine_.Sync()) return;
   const std::uint64_t spent_ms = (clock_.NowMicros() - start) / 1000U;
   if (spent_ms < ms && !Wait(static_cast<std::uint32_t>(ms - spent_ms))) return;
   engine_.MoveToState(end);

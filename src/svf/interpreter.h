@@ -7,6 +7,7 @@
 
 #include "common/clock.h"
 #include "common/flags.h"
+#include "common/ordered_log.h"
 #include "common/window.h"
 #include "jtag/engine.h"
 #include "svf/reading.h"
@@ -43,6 +44,17 @@ class Interpreter {
   void ExecuteSvfStatement(std::string& statement);
   // SIR and SDR: walk, shift, report and verify.
   void ExecuteScanStatement(const std::vector<std::string>& words);
+
+  // With a log that keeps statement order, a scan whose answers decide
+  // nothing (no TDO, or a MASK of zeros) does not wait for them: its report
+  // takes its place in the log when they come. Scans with a check always
+  // wait, so that a failed check stops the run before anything after it is
+  // clocked. The log must be the window the engine and the interpreter
+  // write to.
+  void KeepOrderIn(OrderedLog* log) { ordered_ = log; }
+  // Writes what is queued and waits for every answer, so that the log is
+  // complete.
+  void Settle() { (void)engine_.Sync(); }
 
   // The checks of the run so far (TDO compared), and the one that failed.
   struct FailedCheck {
@@ -106,6 +118,9 @@ class Interpreter {
   // The values a command shifts, with what it remembers applied and
   // updated, or a bail-out.
   bool Resolve(Command command, std::int64_t length, const Values& given, Resolved& out);
+  // The log lines of a finished scan, with the check counted and a failed
+  // one recorded (the run stops).
+  std::vector<LogLine> Report(const Resolved& all, std::int64_t total, std::string captured);
 
   ReadingRules rules_;
   Remembered remembered_[kCommandCount];
@@ -119,6 +134,7 @@ class Interpreter {
 
   jtag::Engine& engine_;
   Window& window_;
+  OrderedLog* ordered_ = nullptr;
   RunFlags& flags_;
   Clock& clock_;
 };

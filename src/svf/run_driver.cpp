@@ -33,6 +33,9 @@ void RunDriver::cmd_Process_Click() {
   statement_line_ = 0;
   lines_read_ = 0;
   outcome_ = Run();
+  // Scans still on their way are answered (or cut) before the run's last
+  // words.
+  interpreter_.Settle();
   // Whatever stopped the run, nothing waits for Step any more: a flag left
   // set would make the window wait for events at every digit of later runs.
   flags_.AwaitingStep = kFalse;
@@ -49,6 +52,8 @@ void RunDriver::cmd_Process_Click() {
 bool RunDriver::Execute(std::string& statement) {
   window_.AppendLog("> " + statement);
   if (window_.SingleStepValue() != 0) {
+    // The operator sees everything up to this statement before it runs.
+    interpreter_.Settle();
     flags_.AwaitingStep = kTrue;
     while (flags_.AwaitingStep == kTrue) {
       window_.ProcessPendingEvents();
@@ -144,6 +149,8 @@ RunOutcome RunDriver::Run() {
       flags_.StopRequested = kTrue;
     }
   }
+  // The last statements' clocks go out now: a failure there fails the run.
+  interpreter_.Settle();
   if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
   window_.SetProgressValue(ProgressValue(consumed));
 

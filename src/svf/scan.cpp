@@ -234,27 +234,49 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
     engine_.MoveToState(ir ? "IREXIT1" : "DREXIT1");
   }
   const std::string& end_state = ir ? EndIrState : EndDrState;
-  std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(total), all.tdi);
-  // A scan cut short by a stop has nothing to report or compare.
-  if (engine_.LastScanCut()) return;
-  window_.AppendLog("Sent: " + all.tdi);
-  window_.AppendLog("Got: " + captured);
+  const bool decides = all.check && all.care.find_first_not_of('0') != std::string::npos;
+  if (ordered_ == nullptr || decides) {
+    const std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(total), all.tdi);
+    // A scan cut short by a stop has nothing to report or compare.
+    if (engine_.LastScanCut()) return;
+    for (const LogLine& line : Report(all, total, captured)) {
+      if (line.no_break) {
+        window_.AppendLogNoBreak(line.text);
+      } else {
+        window_.AppendLog(line.text);
+      }
+    }
+    return;
+  }
+  window_.AppendLog(jtag::ScanSizeLine(static_cast<std::int32_t>(total)));
+  const OrderedLog::Slot slot = ordered_->Reserve();
+  const std::string tdi = all.tdi;  // the report keeps its own
+  engine_.ShiftBitsThen(end_state, static_cast<std::int32_t>(total), tdi,
+                        [this, slot, all = std::move(all), total](std::string captured, bool cut) {
+                          ordered_->Fill(slot, cut ? std::vector<LogLine>{} : Report(all, total, std::move(captured)));
+                        });
+}
 
-  if (!all.check) return;
+std::vector<LogLine> Interpreter::Report(const Resolved& all, std::int64_t total, std::string captured) {
+  std::vector<LogLine> lines;
+  lines.push_back({"Sent: " + all.tdi});
+  lines.push_back({"Got: " + captured});
+  if (!all.check) return lines;
   // A short read-back (the run stops then anyway) compares as zeros.
   captured = Fit(captured, total);
   const std::string expected = MaskHexDigits(all.tdo, all.care, Digits(total));
   const std::string result = MaskHexDigits(captured, all.care, Digits(total));
-  window_.AppendLogNoBreak("Masked Expectation: " + expected + ", Masked Result: " + result);
+  lines.push_back({"Masked Expectation: " + expected + ", Masked Result: " + result, true});
   ++checks_made_;
   if (expected == result) {
     ++checks_passed_;
-    window_.AppendLog(" Pass!");
+    lines.push_back({" Pass!"});
   } else {
-    window_.AppendLog(" Fail!  Bailing out...");
+    lines.push_back({" Fail!  Bailing out..."});
     flags_.StopRequested = kTrue;
     failed_check_ = FailedCheck{all.tdo, captured, all.care};
   }
+  return lines;
 }
 
 }  // namespace tavrin::svf

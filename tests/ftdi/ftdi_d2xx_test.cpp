@@ -271,14 +271,35 @@ TEST_F(FtdiD2xxTest, ShortWritesLoopUntilTheWholeChunkIsOut) {
   EXPECT_EQ(c.written, Ramp(48));
 }
 
-TEST_F(FtdiD2xxTest, LongSyncWritesCollectAnswersBetweenPieces) {
+TEST_F(FtdiD2xxTest, SyncWritesGoWholeWhileTheChipHoldsThemAndReadAnswersBeyond) {
   FakeChip& c = bus->AddChip();
   const FtHandle h = OpenSync(0xFF);
+  Write(h, std::vector<std::uint8_t>(372, 0x55));
+  EXPECT_EQ(c.transfers.writes, 1) << "a block the chip can hold goes in one transfer";
+  EXPECT_EQ(c.transfers.reads, 0) << "and waits for no answer";
   Write(h, std::vector<std::uint8_t>(1000, 0x55));
-  EXPECT_EQ(c.transfers.writes, 8);  // 7 pieces of 128 and one of 104
-  for (const auto& w : c.write_calls) EXPECT_LE(w.size(), FtdiD2xx::kSyncWritePiece);
-  EXPECT_EQ(c.answers.size(), 104U);  // the chip never held more than one piece
-  EXPECT_EQ(Queue(h), 1000U);
+  // 12 more fit; then the answers are read whenever the chip holds all it can.
+  ASSERT_EQ(c.write_calls.size(), 5U);
+  EXPECT_EQ(c.write_calls[1].size(), 12U);
+  EXPECT_EQ(c.write_calls[2].size(), 384U);
+  EXPECT_EQ(c.write_calls[3].size(), 384U);
+  EXPECT_EQ(c.write_calls[4].size(), 220U);
+  EXPECT_EQ(c.answers.size(), 220U) << "the chip never held more than 384";
+  EXPECT_EQ(Queue(h), 1372U);
+}
+
+TEST_F(FtdiD2xxTest, SyncReadsAskForTheAnswersInWholePackets) {
+  FakeChip& c = bus->AddChip();
+  const FtHandle h = OpenSync(0xFF);
+  // 372 answers are six full packets: one IN transfer of 384 bytes ends
+  // with the sixth instead of waiting for a short packet.
+  Write(h, std::vector<std::uint8_t>(372, 0x55));
+  EXPECT_EQ(Queue(h), 372U);
+  EXPECT_EQ(c.read_chunk, 384U);
+  Write(h, std::vector<std::uint8_t>(100, 0x55));
+  EXPECT_EQ(Queue(h), 472U);
+  EXPECT_EQ(c.read_chunk, 128U);
+  EXPECT_EQ(Read(h, 472).size(), 472U);
 }
 
 TEST_F(FtdiD2xxTest, WriteFailures) {

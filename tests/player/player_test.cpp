@@ -129,10 +129,10 @@ TEST_F(DuringARun, OpenSetUpAndProcessAreTurnedAwayAndFindIsHarmless) {
   EXPECT_EQ(rig.window.interface_entries.size(), 2U);
 }
 
-TEST_F(DuringARun, PinChangeMidRunFinishesTheScanThenEndsTheRunOnce) {
+TEST_F(DuringARun, PinChangeMidRunEndsTheRunAtTheNextBlockOnce) {
   RunWith([&] { rig.player.cmb_TMS_Change(); });
-  // The scan under way finishes; its end-state walk is refused, and the run
-  // ends there with one message, not one per remaining statement.
+  // Nothing made for the old pins goes out after the change; the run ends
+  // with one message, not one per remaining statement.
   EXPECT_EQ(rig.window.messages, (Lines{"Port Setup missing or outdated.  Re-run bitbang setup"}));
   EXPECT_EQ(rig.player.driver.LastOutcome(), svf::RunOutcome::Failed);
 }

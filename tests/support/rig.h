@@ -36,6 +36,29 @@ struct Rig {
     chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
   }
 
+  // The TCK clocks of everything written since the record was cleared, in
+  // order: the TMS and TDI levels at each rising edge ("10" is TMS 1, TDI
+  // 0). Hold bytes and the way the bytes were split into writes do not
+  // show. The pins are the start-up ones: TCK 0x80, TMS 0x02, TDI 0x20.
+  [[nodiscard]] std::vector<std::string> Clocks() const {
+    std::vector<std::string> out;
+    bool tck = false;
+    for (const auto& w : chip.writes) {
+      for (const std::uint8_t b : w) {
+        const bool high = (b & 0x80U) != 0;
+        if (high && !tck) out.push_back(std::string((b & 0x02U) != 0 ? "1" : "0") + ((b & 0x20U) != 0 ? "1" : "0"));
+        tck = high;
+      }
+    }
+    return out;
+  }
+  // The TMS levels of Clocks(), as one text ("11010").
+  [[nodiscard]] std::string TmsAtClocks() const {
+    std::string tms;
+    for (const std::string& c : Clocks()) tms += c[0];
+    return tms;
+  }
+
   // Start-up, then Open and the bit-bang set-up, with the call log cleared.
   void LoadOpenSetUp() {
     player.Form_Load();

@@ -34,9 +34,8 @@ TEST_F(RunDriverTest, RunStartsWithAFreshLogAndResetsTheTap) {
   rig.player.cmd_Process_Click();
   EXPECT_EQ(rig.window.LogLines(), (Lines{"Opening " + path, "> TRST OFF;", "No control over RST, ignoring "}));
   EXPECT_EQ(rig.window.repaints, 1);
-  // One reset step of 11 bytes, and no second one.
-  ASSERT_EQ(rig.chip.writes.size(), 1U);
-  EXPECT_EQ(rig.chip.writes[0].size(), 11U);
+  // One reset step (five clocks with TMS high), and no second one.
+  EXPECT_EQ(rig.TmsAtClocks(), "11111");
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
@@ -93,9 +92,12 @@ TEST_F(RunDriverTest, EveryRunStartsWithARealReset) {
   // The model says RESET after start-up; the target may be anywhere.
   ASSERT_EQ(rig.player.engine.CurrentTapState, jtag::RESET);
   rig.Play("STATE RESET;\r\n");
-  ASSERT_EQ(rig.chip.writes.size(), 1U) << "one reset step, and nothing for the second move or STATE RESET";
-  EXPECT_EQ(rig.chip.writes[0], (std::vector<std::uint8_t>{0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02,
-                                                           0x82, 0x02}));
+  // One reset step, and nothing for the second move or STATE RESET: its
+  // eleven bytes, then hold bytes (TCK low, TMS high) to a whole packet.
+  ASSERT_EQ(rig.chip.writes.size(), 1U);
+  std::vector<std::uint8_t> expected{0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02, 0x82, 0x02};
+  expected.resize(62, 0x02);
+  EXPECT_EQ(rig.chip.writes[0], expected);
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
@@ -111,7 +113,7 @@ TEST_F(RunDriverTest, UnterminatedFragmentAtTheEndIsReportedAndFails) {
   EXPECT_EQ(lines.back(), "Uh Oh, the file ends inside a statement that has no ';': SDR 8 TDI (01)");
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
   EXPECT_EQ(rig.player.driver.StopLine(), 2U) << "where the fragment begins";
-  EXPECT_EQ(rig.chip.CountCalls("FT_Read"), 0);
+  EXPECT_EQ(rig.TmsAtClocks(), "11111") << "the run's reset, and nothing of the fragment";
   // Blanks alone at the end are nothing to report.
   rig.Play("TRST OFF;\r\n   \t\r\n");
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
@@ -272,18 +274,24 @@ TEST_F(RunDriverTest, BreakDuringTheWaitEndsTheRunWithoutExecuting) {
   EXPECT_EQ(rig.player.flags.AwaitingStep, kFalse) << "nothing waits for Step after the run";
 }
 
-TEST_F(RunDriverTest, BreakDuringAScanStopsAfterTheChunkInFlight) {
-  rig.SelectFile("SDR 64 TDI (0123456789ABCDEF) TDO (0123456789ABCDEF) MASK (FFFFFFFFFFFFFFFF);\r\nTRST OFF;\r\n");
+TEST_F(RunDriverTest, BreakDuringAScanStopsAfterTheBlockInFlight) {
+  rig.SelectFile("SDR 1024 TDI (0) TDO (0) MASK (1);\r\nTRST OFF;\r\n");
   rig.window.single_step = 0;
+  // The window's events are handled after each block of a long stream.
   rig.window.on_events = [&] { rig.player.cmd_breakstep_Click(); };
   rig.player.cmd_Process_Click();
   const auto lines = rig.window.LogLines();
   EXPECT_EQ(lines.back(), "Uh Oh, the operator stopped the run at line 1.  Bailing Out");
-  EXPECT_EQ(lines[lines.size() - 2], "lNumBytes= 192");
-  // The reset, the walk to Shift-DR (four steps), then one chunk of 16 bits.
-  ASSERT_EQ(rig.chip.writes.size(), 6U);
-  EXPECT_EQ(rig.chip.writes.back().size(), 48U);
-  // The last bit was never clocked: the TAP is still shifting.
+  EXPECT_EQ(lines[lines.size() - 2], "lNumBytes= 3072") << "a cut scan reports nothing";
+  // The reset, the walk to Shift-DR (four steps), then the bits of one
+  // block and at most the rest of the 16 being queued: never the last bit,
+  // which would leave Shift-DR.
+  const std::string tms = rig.TmsAtClocks();
+  ASSERT_EQ(tms.substr(0, 9), "111110100");
+  const std::size_t bits = tms.size() - 9;
+  EXPECT_GE(bits, (jtag::kBlockBytes - 11 - 12) / 3);
+  EXPECT_LE(bits, (jtag::kBlockBytes - 11 - 12) / 3 + 16);
+  EXPECT_EQ(tms.find('1', 9), std::string::npos);
   EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::DRSHIFT);
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
 

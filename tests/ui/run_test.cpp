@@ -349,8 +349,9 @@ class RunTest : public QObject {
     QVERIFY(rig.messages.empty());
   }
 
-  // Closing inside a long scan: the scan ends after its chunk, nothing more
-  // is sent, the adapter is closed, the window goes.
+  // Closing inside a long scan: the scan ends after the block in flight and
+  // the bits already queued (the rest of 16, padded to a packet), the
+  // adapter is closed, the window goes.
   void closeDuringAScan() {
     const std::string long_scan = "SDR 40000 TDI (" + std::string(10000, '5') + ");\r\n";
     RunRig rig("STATE IDLE;\r\n" + long_scan + "SIR 8 TDI (01);\r\n");
@@ -365,7 +366,8 @@ class RunTest : public QObject {
     };
     rig.Click("cmd_Process");
     QVERIFY(bytes_at_close > 0);
-    QCOMPARE(rig.chip.written_bytes.size(), bytes_at_close);  // not one chunk more
+    QVERIFY(rig.chip.written_bytes.size() > bytes_at_close);
+    QVERIFY(rig.chip.written_bytes.size() <= bytes_at_close + 62);  // not one block more
     QVERIFY(rig.chip.written_bytes.size() < 120000);
     QVERIFY(!rig.chip.open);
     QVERIFY(rig.Core().UnloadDone());

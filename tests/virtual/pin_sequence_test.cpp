@@ -8,6 +8,7 @@
 //   TAVRIN_RECORD_PIN_SEQUENCES=1 build/tests/virtual/test_virtual --gtest_filter='PinSequence*'
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -56,6 +57,7 @@ class PinTrail final : public D2xx {
       if (changes_ > 0 && level == last_) continue;
       last_ = level;
       ++changes_;
+      if (dump_ != nullptr) std::fprintf(dump_, "%02x\n", level);
       digest_ = (digest_ ^ level) * 0x100000001B3ULL;  // FNV-1a
     }
     return s;
@@ -78,6 +80,9 @@ class PinTrail final : public D2xx {
   std::uint8_t last_ = 0;
   std::uint64_t changes_ = 0;
   std::uint64_t digest_ = 0xCBF29CE484222325ULL;
+
+ public:
+  std::FILE* dump_ = nullptr;
 };
 
 // The default reading ends at a "!" comment, which most vendor files begin
@@ -106,6 +111,9 @@ std::string SlashComments(const std::string& text) {
 std::string PlayAndTrail(const BoardSpec& board, const std::string& path, bool standard) {
   VirtualD2xx chip(board);
   PinTrail trail(chip);
+  const char* dump = std::getenv("TAVRIN_PIN_DUMP");
+  if (dump != nullptr) trail.dump_ = std::fopen(dump, "a");
+  if (trail.dump_ != nullptr) std::fprintf(trail.dump_, "# %s %d\n", path.c_str(), standard ? 1 : 0);
   MemoryWindow window;
   FakeClock clock;
   player::Player player{window, trail, clock};
@@ -116,6 +124,7 @@ std::string PlayAndTrail(const BoardSpec& board, const std::string& path, bool s
   window.standard_svf = standard ? 1 : 0;
   player.cmd_Process_Click();
   player.Form_Unload();
+  if (trail.dump_ != nullptr) std::fclose(trail.dump_);
   return trail.Summary();
 }
 

@@ -213,6 +213,7 @@ FtStatus FtdiD2xx::FT_SetUSBParameters(FtHandle handle, std::uint32_t in_transfe
   }
   if (port->usb->SetReadChunksize(in_transfer_size) < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   port->read_size = in_transfer_size;
+  port->chunk_now = in_transfer_size;
   // As with the vendor library, what the driver held when the size changed
   // is lost (libftdi drops its read buffer here too).
   port->queue.clear();
@@ -257,6 +258,8 @@ FtStatus FtdiD2xx::FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_
   if (port->usb->SetBitmode(mask, mode) < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   port->mode = mode;
   port->owed = 0;
+  port->chunk_now = 0;  // the next read sets its own
+  port->lib_may_hold = false;
   return FT_OK;
 }
 
@@ -303,12 +306,31 @@ FtStatus FtdiD2xx::Poll(Port& port, std::uint64_t want) {
   const std::size_t room = kQueueLimit - std::min(kQueueLimit, port.queue.size());
   want = std::min<std::uint64_t>({want, room, kMaxPoll});
   if (want == 0) return FT_OK;
+  std::uint32_t chunk = port.read_size;
+  const bool sync = port.mode == FT_BITMODE_SYNC_BITBANG;
+  const bool everything = sync && want >= port.owed;
+  if (sync) {
+    // IN transfers sized to the packets the answers come in, so that a
+    // read ends with its last full packet instead of waiting for the
+    // latency timer's short one. A size change drops what libftdi holds;
+    // it holds nothing after a read of all that is owed (nothing more can
+    // come), so the size changes only then.
+    want = std::min(want, port.owed);
+    if (want == 0) return FT_OK;
+    const std::uint64_t packets = (want + kPacketData - 1) / kPacketData;
+    chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(packets * kPacketSize, kMaxReadChunk));
+  }
+  if (chunk != port.chunk_now && !port.lib_may_hold) {
+    if (port.usb->SetReadChunksize(chunk) < 0) return Fail(FT_IO_ERROR, port.usb->ErrorString());
+    port.chunk_now = chunk;
+  }
   port.scratch.resize(static_cast<std::size_t>(want));
   const int n = port.usb->ReadData(port.scratch.data(), static_cast<int>(want));
   if (n < 0) return Fail(FT_IO_ERROR, port.usb->ErrorString());
   const std::size_t got = std::min(static_cast<std::size_t>(n), static_cast<std::size_t>(want));
   port.queue.insert(port.queue.end(), port.scratch.begin(), port.scratch.begin() + static_cast<std::ptrdiff_t>(got));
   port.owed -= std::min<std::uint64_t>(port.owed, got);
+  port.lib_may_hold = !(everything && port.owed == 0);
   return FT_OK;
 }
 
@@ -360,11 +382,26 @@ FtStatus FtdiD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::uint
   if (written == nullptr || (data == nullptr && size > 0)) return Fail(FT_INVALID_PARAMETER, "FT_Write: no data");
   *written = 0;
   const bool sync = port->mode == FT_BITMODE_SYNC_BITBANG;
-  const std::uint32_t piece = sync ? kSyncWritePiece : static_cast<std::uint32_t>(INT_MAX);
   std::uint32_t done = 0;
   int stalls = 0;
   while (done < size) {
-    const std::uint32_t len = std::min(size - done, piece);
+    std::uint32_t len = size - done;
+    if (sync) {
+      // The chip holds what it has not clocked yet and the answers not
+      // read; when both are full it takes no more, and a write would hang.
+      // What fits goes in one transfer; beyond it the answers are read
+      // first.
+      if (port->owed >= kChipHolds) {
+        const std::uint64_t before = port->owed;
+        const FtStatus s = Poll(*port, port->owed);
+        if (s != FT_OK) return s;
+        if (port->owed == before && ++stalls >= kMaxStalls) {
+          return Fail(FT_IO_ERROR, "FT_Write: the adapter sends no answers, so it takes no more data");
+        }
+        continue;
+      }
+      len = static_cast<std::uint32_t>(std::min<std::uint64_t>(len, kChipHolds - port->owed));
+    }
     const int n = port->usb->WriteData(data + done, static_cast<int>(len));
     if (n < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
     if (n == 0) {
@@ -375,13 +412,7 @@ FtStatus FtdiD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::uint
     const std::uint32_t took = std::min(static_cast<std::uint32_t>(n), len);
     done += took;
     *written = done;
-    if (sync) {
-      port->owed += took;
-      if (done < size) {
-        const FtStatus s = Poll(*port, port->owed);
-        if (s != FT_OK) return s;
-      }
-    }
+    if (sync) port->owed += took;
   }
   return FT_OK;
 }
@@ -402,6 +433,7 @@ FtStatus FtdiD2xx::FT_Purge(FtHandle handle, std::uint32_t mask) {
   if (rx) {
     port->queue.clear();
     if (port->usb->FlushRx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
+    port->lib_may_hold = false;  // libftdi empties its read buffer too
   }
   if (tx && port->usb->FlushTx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   // Only with both directions emptied is nothing owed any more: bytes still

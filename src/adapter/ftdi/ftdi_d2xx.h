@@ -59,10 +59,16 @@ class FtdiD2xx final : public D2xx {
   // The most answer bytes kept for one chip; beyond it no more are read, and
   // in synchronous mode the chip waits.
   static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
-  // Writes in synchronous mode go out in pieces of this size, and the
-  // answers are collected between pieces: the chip stops clocking when its
-  // 256-byte transmit buffer is full, and would then refuse the rest.
-  static constexpr std::uint32_t kSyncWritePiece = 128;
+  // In synchronous mode the chip holds at most this many bytes written and
+  // not answered: 128 not yet clocked, and 256 answers not yet read (it
+  // stops clocking when they fill up). A longer write goes in pieces, with
+  // the answers read between them.
+  static constexpr std::uint64_t kChipHolds = 128 + 256;
+  // USB packets: 64 bytes, the first two of each IN packet the chip's
+  // status; and the largest IN transfer libftdi takes.
+  static constexpr std::uint32_t kPacketSize = 64;
+  static constexpr std::uint32_t kPacketData = 62;
+  static constexpr std::uint32_t kMaxReadChunk = 16384;
 
  private:
   struct Port {
@@ -72,6 +78,8 @@ class FtdiD2xx final : public D2xx {
     std::deque<std::uint8_t> queue;   // answers read from the chip, not yet handed out
     std::uint64_t owed = 0;           // synchronous mode: answers written for, not yet read
     std::uint32_t read_size = 4096;   // the USB IN transfer size
+    std::uint32_t chunk_now = 0;      // the size libftdi reads with now (0: not known)
+    bool lib_may_hold = false;        // libftdi's read buffer may hold answers
     std::vector<std::uint8_t> scratch;
   };
 

@@ -1,0 +1,66 @@
+#include "common/ordered_log.h"
+
+namespace tavrin {
+
+void OrderedLog::Write(Window& window, const LogLine& line) {
+  if (line.no_break) {
+    window.AppendLogNoBreak(line.text);
+  } else {
+    window.AppendLog(line.text);
+  }
+}
+
+OrderedLog::Slot OrderedLog::Reserve() {
+  queue_.emplace_back();
+  return first_ + queue_.size() - 1;
+}
+
+void OrderedLog::Add(std::string_view text, bool no_break) {
+  if (queue_.empty()) {
+    Write(inner_, LogLine{std::string(text), no_break});
+    return;
+  }
+  queue_.back().lines.push_back(LogLine{std::string(text), no_break});
+}
+
+void OrderedLog::Fill(Slot slot, std::vector<LogLine> lines) {
+  if (slot < first_ || slot - first_ >= queue_.size()) return;
+  Place& place = queue_[static_cast<std::size_t>(slot - first_)];
+  if (place.filled) return;
+  // Its own lines go before those that were logged after it was reserved.
+  lines.insert(lines.end(), std::make_move_iterator(place.lines.begin()), std::make_move_iterator(place.lines.end()));
+  place.lines = std::move(lines);
+  place.filled = true;
+  Drain();
+}
+
+void OrderedLog::Drain() {
+  while (!queue_.empty() && queue_.front().filled) {
+    const Place place = std::move(queue_.front());
+    queue_.pop_front();
+    ++first_;
+    for (const LogLine& line : place.lines) Write(inner_, line);
+  }
+}
+
+void OrderedLog::Settle() {
+  if (queue_.empty() || settling_) return;
+  settling_ = true;
+  if (settle) settle();
+  settling_ = false;
+  // A place nobody filled has nothing to say; the lines behind it still go.
+  for (Place& place : queue_) place.filled = true;
+  Drain();
+}
+
+void OrderedLog::ReplaceLog(std::string_view text) {
+  Settle();
+  inner_.ReplaceLog(text);
+}
+
+void OrderedLog::ShowMessage(std::string_view text) {
+  Settle();
+  inner_.ShowMessage(text);
+}
+
+}  // namespace tavrin
