@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -113,15 +114,16 @@ class Engine {
   // The adapter is open and set up; otherwise the operator is told and the
   // run stopped.
   bool Ready();
-  // Reads the pins' levels when they are not known (once a run).
+  // Reads the pins' levels and roles when they are not known (once a run;
+  // a change of roles during a run ends it).
   void EnsurePins();
   // One step of the walk towards target; false when the stream failed.
   bool Step(int target);
   // Appends a byte to the stream, writing the block when it is full.
   bool Put(std::uint8_t byte) {
     pins_ = byte;
-    block_.push_back(byte);
-    return block_.size() < kBlockBytes || WriteBlock();
+    block_[queued_++] = byte;
+    return queued_ < kBlockBytes || WriteBlock();
   }
   // Writes the queued bytes (padded with hold bytes to whole packets when
   // `pad`), reads their answers and hands them to the queued scans.
@@ -137,11 +139,15 @@ class Engine {
   TapTables tables_{};
   bool last_scan_cut_ = false;
 
-  std::vector<std::uint8_t> block_;    // queued, not yet written
+  // Queued, not yet written: queued_ bytes, and room for the hold bytes
+  // that end a block on a whole packet.
+  std::array<std::uint8_t, kBlockBytes + kPacketAnswers> block_{};
+  std::uint32_t queued_ = 0;
   std::vector<std::uint8_t> answers_;
   std::uint64_t written_ = 0;          // stream offset of block_[0]
   std::deque<PendingScan> scans_;      // queued scans, oldest first
   std::uint8_t pins_ = 0;              // the levels last driven
+  adapter::PinMasks masks_{};          // the pins' roles, read with the levels
   bool pins_known_ = false;
   bool failed_ = false;                // the adapter failed: nothing more is written this run
 };

@@ -42,6 +42,7 @@ void Engine::EnsurePins() {
   adapter::D2xx& chip = adapter_.Chip();
   (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
   (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins_);
+  masks_ = adapter_.Pins();
   pins_known_ = true;
 }
 
@@ -50,7 +51,7 @@ bool Engine::Step(int target) {
   const int tms = tables_.TmsPathTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(target)];
   int clocks = 1;
   if (target == RESET) clocks = 5;
-  const adapter::PinMasks p = adapter_.Pins();
+  const adapter::PinMasks& p = masks_;
   auto pins = static_cast<std::uint8_t>(tms != 0 ? (pins_ | p.tms) : (pins_ & ~p.tms));
   pins = static_cast<std::uint8_t>(pins & ~p.tdo & ~p.tck);
   bool ok = Put(pins);

@@ -51,7 +51,7 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
 }
 
 bool Engine::WriteBlock(bool pad) {
-  if (block_.empty()) return !failed_;
+  if (queued_ == 0) return !failed_;
   // After a failure, or with the adapter closed under the run (Close
   // Interface stops the run too), nothing more goes out.
   if (failed_ || adapter_.InterfaceOpen != kTrue) {
@@ -70,8 +70,12 @@ bool Engine::WriteBlock(bool pad) {
   }
   // Hold bytes repeat the last byte: no pin changes. They fill the last
   // packet of answers, which would otherwise wait for the latency timer.
-  if (pad) block_.resize((block_.size() + kPacketAnswers - 1) / kPacketAnswers * kPacketAnswers, pins_);
-  const auto size = static_cast<std::uint32_t>(block_.size());
+  if (pad) {
+    const std::uint32_t whole = (queued_ + kPacketAnswers - 1) / kPacketAnswers * kPacketAnswers;
+    std::fill(block_.begin() + queued_, block_.begin() + whole, pins_);
+    queued_ = whole;
+  }
+  const std::uint32_t size = queued_;
   adapter::D2xx& chip = adapter_.Chip();
   std::uint32_t written = 0;
   const adapter::FtStatus status = chip.FT_Write(adapter_.DeviceHandle, block_.data(), size, &written);
@@ -81,7 +85,7 @@ bool Engine::WriteBlock(bool pad) {
   }
   answers_.resize(size);
   if (!ReadBack(answers_.data(), size)) return false;
-  block_.clear();
+  queued_ = 0;
   Dispatch(answers_.data(), size);
   written_ += size;
   // In a long stream the window's events are handled once a block; a
@@ -92,7 +96,7 @@ bool Engine::WriteBlock(bool pad) {
 }
 
 void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
-  const std::uint8_t tdo = adapter_.Pins().tdo;
+  const std::uint8_t tdo = masks_.tdo;
   const std::uint64_t end = written_ + size;
   for (PendingScan& s : scans_) {
     // The third byte of each bit (TCK low again) answers with its TDO sample.
@@ -119,7 +123,7 @@ void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
 }
 
 void Engine::Drop() {
-  block_.clear();
+  queued_ = 0;
   std::deque<PendingScan> cut;
   cut.swap(scans_);
   for (PendingScan& s : cut) {
@@ -139,7 +143,7 @@ bool Engine::Sync() {
 bool Engine::ClockTck(std::uint64_t count) {
   if (!Ready()) return false;
   EnsurePins();
-  const adapter::PinMasks p = adapter_.Pins();
+  const adapter::PinMasks& p = masks_;
   auto pins = static_cast<std::uint8_t>(pins_ & ~p.tck & ~p.tdo);
   pins = static_cast<std::uint8_t>(CurrentTapState == RESET ? (pins | p.tms) : (pins & ~p.tms));
   const auto high = static_cast<std::uint8_t>(pins | p.tck);
@@ -170,7 +174,7 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
     CurrentTapState = tables_.NextStateTable[static_cast<std::size_t>(CurrentTapState)][1];
   }
   PendingScan entry;
-  entry.first_byte = written_ + block_.size();
+  entry.first_byte = written_ + queued_;
   entry.bits = bits;
   entry.digits.reserve(static_cast<std::size_t>((bits + 3) / 4));
   entry.done = std::move(done);
@@ -179,7 +183,7 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
   // meanwhile cuts it (and every other) at once.
   const std::size_t queued_before = scans_.size() - 1;
 
-  const adapter::PinMasks p = adapter_.Pins();
+  const adapter::PinMasks& p = masks_;
   const std::size_t tdi_len = tdi.size();
   std::int64_t bit = 0;
   while (bit < bits) {
@@ -199,21 +203,43 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
       return;
     }
     // Sixteen bits at a time (four digits), three bytes each: TCK low,
-    // high, low.
+    // high, low. TDI is read a digit at a time. The masks and the count
+    // are kept in locals: byte stores could alias the members.
     const std::int64_t group_end = std::min<std::int64_t>(bits, bit + 16);
-    for (; bit < group_end; ++bit) {
+    const std::uint8_t tck = p.tck;
+    const std::uint8_t tms = p.tms;
+    const std::uint8_t tdi_mask = p.tdi;
+    const auto base = static_cast<std::uint8_t>(pins_ & ~tck & ~tms & ~tdi_mask);
+    std::uint8_t* const out = block_.data();
+    std::uint32_t q = queued_;
+    std::uint8_t last = pins_;
+    while (bit < group_end) {
       const std::size_t digit = static_cast<std::size_t>(bit / 4);
-      int nibble = 0;
-      if (digit < tdi_len) nibble = std::max(HexDigitValue(tdi[tdi_len - 1 - digit]), 0);
-      const bool tdi_bit = ((static_cast<unsigned>(nibble) >> static_cast<unsigned>(bit % 4)) & 1U) != 0U;
-      auto pins = static_cast<std::uint8_t>(tdi_bit ? (pins_ | p.tdi) : (pins_ & ~p.tdi));
-      pins = static_cast<std::uint8_t>(pins & ~p.tck & ~p.tms);
-      if (bit == bits - 1) pins = static_cast<std::uint8_t>(pins | p.tms);
-      bool ok = Put(pins);
-      ok = Put(static_cast<std::uint8_t>(pins | p.tck)) && ok;
-      ok = Put(static_cast<std::uint8_t>(pins & ~p.tck & ~p.tms)) && ok;
-      if (!ok) return;
+      const unsigned nibble =
+          digit < tdi_len ? static_cast<unsigned>(std::max(HexDigitValue(tdi[tdi_len - 1 - digit]), 0)) : 0U;
+      const std::int64_t digit_end = std::min<std::int64_t>(group_end, static_cast<std::int64_t>(digit + 1) * 4);
+      for (unsigned k = static_cast<unsigned>(bit % 4); bit < digit_end; ++bit, ++k) {
+        auto pins = ((nibble >> k) & 1U) != 0U ? static_cast<std::uint8_t>(base | tdi_mask) : base;
+        if (bit == bits - 1) pins = static_cast<std::uint8_t>(pins | tms);
+        const auto high = static_cast<std::uint8_t>(pins | tck);
+        last = static_cast<std::uint8_t>(pins & ~tms);
+        if (q + 3 < kBlockBytes) {  // the usual case: the bit fits and the block is not full after it
+          out[q] = pins;
+          out[q + 1] = high;
+          out[q + 2] = last;
+          q += 3;
+          continue;
+        }
+        queued_ = q;
+        bool ok = Put(pins);
+        ok = Put(high) && ok;
+        ok = Put(last) && ok;
+        if (!ok) return;
+        q = queued_;
+      }
     }
+    queued_ = q;
+    pins_ = last;
   }
   MoveToState(end_state);
 }
