@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -81,4 +83,26 @@ BENCHMARK(BM_LogAppend)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Files named in TAVRIN_BENCH_FILES (separated by ':') are played as
+// benchmarks too, "File/<name>": the same files another player is timed on.
+int main(int argc, char** argv) {
+  if (const char* files = std::getenv("TAVRIN_BENCH_FILES"); files != nullptr) {
+    std::string list = files;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      const std::size_t end = std::min(list.find(':', start), list.size());
+      const std::string path = list.substr(start, end - start);
+      if (!path.empty()) {
+        benchmark::RegisterBenchmark(("File/" + path.substr(path.find_last_of('/') + 1)).c_str(),
+                                     [path](benchmark::State& state) { Play(state, path); })
+            ->Unit(benchmark::kMillisecond);
+      }
+      start = end + 1;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

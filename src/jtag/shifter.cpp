@@ -99,19 +99,26 @@ void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
   const std::uint8_t tdo = masks_.tdo;
   const std::uint64_t end = written_ + size;
   for (PendingScan& s : scans_) {
-    // The third byte of each bit (TCK low again) answers with its TDO sample.
-    std::uint64_t at = s.first_byte + 3 * static_cast<std::uint64_t>(s.decoded) + 2;
-    while (s.decoded < s.bits && at < end) {
-      if ((answers[at - written_] & tdo) != 0) s.nibble |= 1U << static_cast<unsigned>(s.decoded % 4);
-      ++s.decoded;
+    // The third byte of each bit (TCK low again) answers with its TDO
+    // sample. Locals: the byte loads could alias the scan's fields.
+    std::int64_t decoded = s.decoded;
+    unsigned nibble = s.nibble;
+    std::uint64_t at = s.first_byte + 3 * static_cast<std::uint64_t>(decoded) + 2;
+    const std::int64_t bits = s.bits;
+    while (decoded < bits && at < end) {
+      const auto sample = static_cast<unsigned>((answers[at - written_] & tdo) != 0);
+      nibble |= sample << (static_cast<unsigned>(decoded) & 3U);
+      ++decoded;
       at += 3;
-      if (s.decoded % 4 == 0) {
-        s.digits.push_back(HexDigitChar(s.nibble));
-        s.nibble = 0;
+      if ((decoded & 3) == 0) {
+        s.digits.push_back(HexDigitChar(nibble));
+        nibble = 0;
       }
     }
+    s.decoded = decoded;
+    s.nibble = nibble;
     // Later scans start after this one's bytes.
-    if (s.decoded < s.bits) break;
+    if (decoded < bits) break;
   }
   while (!scans_.empty() && scans_.front().decoded >= scans_.front().bits) {
     PendingScan s = std::move(scans_.front());
