@@ -2,8 +2,6 @@
 
 namespace tavrin::jtag {
 
-using adapter::FT_OK;
-
 void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
   // Clocking on with an adapter that failed, and the TAP model out of step,
   // could leave a device half programmed: the run ends here. What is queued

@@ -172,7 +172,13 @@ TEST(PinSequence, EveryCorpusFileClocksWhatWasRecorded) {
   ASSERT_TRUE(in) << "no record at " << kRecord;
   std::map<std::string, std::string> recorded;
   std::string name, variant, changes, digest;
-  while (in >> name >> variant >> changes >> digest) recorded[name + ' ' + variant] = changes + ' ' + digest;
+  while (in >> name >> variant >> changes >> digest) {
+    name += ' ';
+    name += variant;
+    changes += ' ';
+    changes += digest;
+    recorded[name] = changes;
+  }
   for (const auto& [key, value] : now) {
     const auto it = recorded.find(key);
     if (it == recorded.end()) continue;  // a corpus file added since the record
