@@ -48,9 +48,8 @@ void OrderedLog::Settle() {
   settling_ = true;
   if (settle) settle();
   settling_ = false;
-  // A place nobody filled has nothing to say; the lines behind it still go.
-  for (Place& place : queue_) place.filled = true;
-  Drain();
+  // A place still open (the settle was asked for from inside a scan) keeps
+  // its lines: they follow when it is filled.
 }
 
 void OrderedLog::ReplaceLog(std::string_view text) {

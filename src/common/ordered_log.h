@@ -78,7 +78,7 @@ class OrderedLog final : public Window {
   };
 
   void Add(std::string_view text, bool no_break);
-  // Lets the places be filled; drops those that stay empty.
+  // Lets the places be filled.
   void Settle();
   void Drain();
   static void Write(Window& window, const LogLine& line);

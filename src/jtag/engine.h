@@ -76,8 +76,10 @@ class Engine {
 
   // Writes what is queued and waits for all its answers; every queued scan
   // has completed (or been cut) on return. False when the adapter failed
-  // or the stream was dropped.
-  bool Sync();
+  // or the stream was dropped. Called from inside a scan or clocking (the
+  // window's events, a message box), it does nothing: what is queued goes
+  // out as that call goes on.
+  bool Sync() { return depth_ > 0 ? !failed_ : Flush(); }
 
   // Clocks TCK `count` times in the state the TAP is in, with TMS held at the
   // level that keeps it there (high in RESET, low in the others). False when
@@ -131,6 +133,16 @@ class Engine {
   void Dispatch(const std::uint8_t* answers, std::uint32_t size);
   // Drops what is not written and cuts every queued scan.
   void Drop();
+  // Sync's work.
+  bool Flush();
+  // Marks a call that holds part of the stream in its locals.
+  struct Busy {
+    explicit Busy(int& depth) : depth_(depth) { ++depth_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+    ~Busy() { --depth_; }
+    int& depth_;
+  };
 
   adapter::Adapter& adapter_;
   Window& window_;
@@ -150,6 +162,7 @@ class Engine {
   adapter::PinMasks masks_{};          // the pins' roles, read with the levels
   bool pins_known_ = false;
   bool failed_ = false;                // the adapter failed: nothing more is written this run
+  int depth_ = 0;                      // calls under way that hold part of the stream
 };
 
 }  // namespace tavrin::jtag

@@ -139,7 +139,7 @@ void Engine::Drop() {
   }
 }
 
-bool Engine::Sync() {
+bool Engine::Flush() {
   const bool ok = WriteBlock(true);
   // Scans of no bits complete without answers.
   Dispatch(answers_.data(), 0);
@@ -148,6 +148,7 @@ bool Engine::Sync() {
 }
 
 bool Engine::ClockTck(std::uint64_t count) {
+  const Busy busy(depth_);
   if (!Ready()) return false;
   EnsurePins();
   const adapter::PinMasks& p = masks_;
@@ -167,6 +168,7 @@ bool Engine::ClockTck(std::uint64_t count) {
 
 void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count, const std::string& tdi,
                            ScanDone done) {
+  const Busy busy(depth_);
   last_scan_cut_ = false;
   if (!Ready()) {
     done({}, false);
@@ -206,7 +208,7 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
         scans_.back().bits = bit;
         scans_.back().cut = true;
       }
-      (void)Sync();
+      (void)Flush();
       return;
     }
     // Sixteen bits at a time (four digits), three bytes each: TCK low,

@@ -302,6 +302,28 @@ TEST_F(RunDriverTest, BreakDuringAScanStopsAfterTheBlockInFlight) {
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }
 
+TEST_F(RunDriverTest, AMessageBoxDuringAScanLeavesTheScanWhole) {
+  // A second Process click while a long scan without a check is being
+  // clocked (its report still to come): the refusal's message box must not
+  // cut the scan under way, nor lose its report.
+  rig.SelectFile("SDR 2000 TDI (0);\r\nTRST OFF;\r\n");
+  rig.window.single_step = 0;
+  bool clicked = false;
+  rig.window.on_events = [&] {
+    if (clicked) return;
+    clicked = true;
+    rig.player.cmd_Process_Click();
+  };
+  rig.player.cmd_Process_Click();
+  EXPECT_EQ(rig.window.messages, (Lines{"A file is being processed already.  Press Break to stop it."}));
+  const auto lines = rig.window.LogLines();
+  ASSERT_GE(lines.size(), 4U);
+  EXPECT_EQ(lines[lines.size() - 4], "Sent: " + std::string(500, '0'));
+  EXPECT_EQ(lines[lines.size() - 3], "Got: " + std::string(500, '0'));
+  EXPECT_EQ(lines.back(), "No control over RST, ignoring ");
+  EXPECT_EQ(Outcome(), RunOutcome::Completed);
+}
+
 TEST_F(RunDriverTest, BreakCutsARunTestWaitShort) {
   rig.SelectFile("RUNTEST 10 SEC;\r\nTRST OFF;\r\n");
   rig.window.single_step = 0;
