@@ -1,5 +1,7 @@
 #include "common/ordered_log.h"
 
+#include <algorithm>
+
 namespace tavrin {
 
 void OrderedLog::Write(Window& window, const LogLine& line) {
@@ -21,6 +23,7 @@ void OrderedLog::Add(std::string_view text, bool no_break) {
     return;
   }
   queue_.back().lines.push_back(LogLine{std::string(text), no_break});
+  if (++held_ > kMaxHeldLines) Settle();
 }
 
 void OrderedLog::Fill(Slot slot, std::vector<LogLine> lines) {
@@ -29,6 +32,7 @@ void OrderedLog::Fill(Slot slot, std::vector<LogLine> lines) {
   if (place.filled) return;
   // Its own lines go before those that were logged after it was reserved.
   lines.insert(lines.end(), std::make_move_iterator(place.lines.begin()), std::make_move_iterator(place.lines.end()));
+  held_ += lines.size() - place.lines.size();
   place.lines = std::move(lines);
   place.filled = true;
   Drain();
@@ -39,6 +43,7 @@ void OrderedLog::Drain() {
     const Place place = std::move(queue_.front());
     queue_.pop_front();
     ++first_;
+    held_ -= std::min(held_, place.lines.size());
     for (const LogLine& line : place.lines) Write(inner_, line);
   }
 }

@@ -25,6 +25,9 @@ struct LogLine {
 class OrderedLog final : public Window {
  public:
   using Slot = std::uint64_t;
+  // Held lines beyond this many make the places be filled (a file may log
+  // many lines and clock nothing after a scan).
+  static constexpr std::size_t kMaxHeldLines = 4096;
 
   explicit OrderedLog(Window& inner) : inner_(inner) {}
 
@@ -86,6 +89,7 @@ class OrderedLog final : public Window {
   Window& inner_;
   std::deque<Place> queue_;
   Slot first_ = 0;  // the slot number of queue_.front()
+  std::size_t held_ = 0;  // lines waiting in queue_
   bool settling_ = false;
 };
 

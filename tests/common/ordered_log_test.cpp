@@ -69,5 +69,24 @@ TEST_F(OrderedLogTest, APlaceTheSettleCannotFillKeepsItsLinesUntilItIs) {
   EXPECT_EQ(window.LogLines(), (Lines{"Got: 00", "> TRST OFF;"}));
 }
 
+TEST_F(OrderedLogTest, ManyHeldLinesMakeThePlacesBeFilled) {
+  // A scan, then a long comment block that clocks nothing: the lines are
+  // not held without bound.
+  const OrderedLog::Slot slot = log.Reserve();
+  int settles = 0;
+  log.settle = [&] {
+    ++settles;
+    log.Fill(slot, {{"Got: 00"}});
+  };
+  for (std::size_t i = 0; i < OrderedLog::kMaxHeldLines; ++i) log.AppendLog("> // comment");
+  EXPECT_EQ(settles, 0);
+  EXPECT_EQ(window.LogLines().size(), 0U);
+  log.AppendLog("> // one more");
+  EXPECT_EQ(settles, 1);
+  EXPECT_FALSE(log.Waiting());
+  EXPECT_EQ(window.LogLines().size(), OrderedLog::kMaxHeldLines + 2);
+  EXPECT_EQ(window.LogLines().front(), "Got: 00");
+}
+
 }  // namespace
 }  // namespace tavrin
