@@ -4,11 +4,13 @@
 
 namespace tavrin {
 
-void OrderedLog::Write(Window& window, const LogLine& line) {
-  if (line.no_break) {
-    window.AppendLogNoBreak(line.text);
-  } else {
-    window.AppendLog(line.text);
+void AppendLines(Window& window, const std::vector<LogLine>& lines) {
+  for (const LogLine& line : lines) {
+    if (line.no_break) {
+      window.AppendLogNoBreak(line.text);
+    } else {
+      window.AppendLog(line.text);
+    }
   }
 }
 
@@ -19,7 +21,11 @@ OrderedLog::Slot OrderedLog::Reserve() {
 
 void OrderedLog::Add(std::string_view text, bool no_break) {
   if (queue_.empty()) {
-    Write(inner_, LogLine{std::string(text), no_break});
+    if (no_break) {
+      inner_.AppendLogNoBreak(text);
+    } else {
+      inner_.AppendLog(text);
+    }
     return;
   }
   queue_.back().lines.push_back(LogLine{std::string(text), no_break});
@@ -44,7 +50,7 @@ void OrderedLog::Drain() {
     queue_.pop_front();
     ++first_;
     held_ -= std::min(held_, place.lines.size());
-    for (const LogLine& line : place.lines) Write(inner_, line);
+    AppendLines(inner_, place.lines);
   }
 }
 

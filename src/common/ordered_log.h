@@ -16,6 +16,9 @@ struct LogLine {
   bool no_break = false;
 };
 
+// Writes the lines to the window's log, in order.
+void AppendLines(Window& window, const std::vector<LogLine>& lines);
+
 // A window that keeps the log in statement order while the answers to
 // earlier scans are still on their way: Reserve marks the place of lines
 // that come later (a scan's result), and every line logged after it waits
@@ -84,7 +87,6 @@ class OrderedLog final : public Window {
   // Lets the places be filled.
   void Settle();
   void Drain();
-  static void Write(Window& window, const LogLine& line);
 
   Window& inner_;
   std::deque<Place> queue_;

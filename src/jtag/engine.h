@@ -133,6 +133,12 @@ class Engine {
   void Dispatch(const std::uint8_t* answers, std::uint32_t size);
   // Drops what is not written and cuts every queued scan.
   void Drop();
+  // The adapter failed or can no longer be used: the run stops, nothing
+  // more is written in it, and every queued scan is cut (before the caller
+  // tells the operator, so that the log is complete first).
+  void Abandon();
+  // Hands every scan whose answers are all in to its caller, in order.
+  void CompleteFinished();
   // Sync's work.
   bool Flush();
   // Marks a call that holds part of the stream in its locals.

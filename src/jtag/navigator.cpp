@@ -6,9 +6,7 @@ void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
   // Clocking on with an adapter that failed, and the TAP model out of step,
   // could leave a device half programmed: the run ends here. What is queued
   // is dropped first, so that the log is complete before the message.
-  failed_ = true;
-  flags_.StopRequested = kTrue;
-  Drop();
+  Abandon();
   adapter_.ShowBadResult(status, label);
 }
 
@@ -84,8 +82,7 @@ void Engine::ResetTap() {
   (void)Sync();
   failed_ = false;
   if (!Ready()) return;
-  pins_known_ = false;
-  EnsurePins();
+  pins_known_ = false;  // the step reads them
   (void)Step(RESET);
 }
 

@@ -23,9 +23,7 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
     }
     if (waiting >= size) break;
     if (clock_.NowMicros() >= deadline) {
-      failed_ = true;
-      flags_.StopRequested = kTrue;
-      Drop();
+      Abandon();
       window_.ShowMessage("The adapter answered " + std::to_string(waiting) + " of " + std::to_string(size) +
                           " bytes within " + std::to_string(readback_timeout_ms) +
                           " ms.  The scan is incomplete; stopping.");
@@ -40,9 +38,7 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
     return false;
   }
   if (read != size) {
-    failed_ = true;
-    flags_.StopRequested = kTrue;
-    Drop();
+    Abandon();
     window_.ShowMessage("The adapter returned " + std::to_string(read) + " of " + std::to_string(size) +
                         " bytes.  The scan is incomplete; stopping.");
     return false;
@@ -62,9 +58,7 @@ bool Engine::WriteBlock(bool pad) {
   // Pins or rate changed in the middle of a run: what is queued was made
   // for the old ones.
   if (adapter_.PortSetupValid != kTrue) {
-    failed_ = true;
-    flags_.StopRequested = kTrue;
-    Drop();
+    Abandon();
     window_.ShowMessage(adapter::kMsgPortSetup);
     return false;
   }
@@ -120,6 +114,10 @@ void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
     // Later scans start after this one's bytes.
     if (decoded < bits) break;
   }
+  CompleteFinished();
+}
+
+void Engine::CompleteFinished() {
   while (!scans_.empty() && scans_.front().decoded >= scans_.front().bits) {
     PendingScan s = std::move(scans_.front());
     scans_.pop_front();
@@ -127,6 +125,12 @@ void Engine::Dispatch(const std::uint8_t* answers, std::uint32_t size) {
     std::reverse(s.digits.begin(), s.digits.end());
     s.done(std::move(s.digits), s.cut);
   }
+}
+
+void Engine::Abandon() {
+  failed_ = true;
+  flags_.StopRequested = kTrue;
+  Drop();
 }
 
 void Engine::Drop() {
@@ -142,7 +146,7 @@ void Engine::Drop() {
 bool Engine::Flush() {
   const bool ok = WriteBlock(true);
   // Scans of no bits complete without answers.
-  Dispatch(answers_.data(), 0);
+  CompleteFinished();
   if (!scans_.empty()) Drop();
   return ok && !failed_;
 }

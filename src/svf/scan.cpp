@@ -239,13 +239,7 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
     const std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(total), all.tdi);
     // A scan cut short by a stop has nothing to report or compare.
     if (engine_.LastScanCut()) return;
-    for (const LogLine& line : Report(all, total, captured)) {
-      if (line.no_break) {
-        window_.AppendLogNoBreak(line.text);
-      } else {
-        window_.AppendLog(line.text);
-      }
-    }
+    AppendLines(window_, Report(all, total, captured));
     return;
   }
   window_.AppendLog(jtag::ScanSizeLine(static_cast<std::int32_t>(total)));
