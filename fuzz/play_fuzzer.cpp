@@ -1,5 +1,6 @@
-// Plays arbitrary bytes as an SVF file through the fake chip: nothing may
-// crash, hang, leak or allocate without bound.
+// Plays arbitrary bytes as an SVF file through the fake chip, in the
+// default reading and in the standard one: nothing may crash, hang, leak or
+// allocate without bound.
 #include <unistd.h>
 
 #include <cstdint>
@@ -27,9 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, f);
   std::fclose(f);
 
-  tavrin::bench::QuietPlayer<tavrin::FakeClock> rig;
-  // Keep each input quick: shorter scans than a real run allows.
-  rig.player.interpreter.max_scan_bits = 1 << 16;
-  (void)rig.Play(path, "fuzz.svf");
+  for (const int standard : {0, 1}) {
+    tavrin::bench::QuietPlayer<tavrin::FakeClock> rig;
+    rig.window.standard_svf = standard;
+    // Keep each input quick: shorter scans and RUNTEST clocks than a real
+    // run allows.
+    rig.player.interpreter.max_scan_bits = 1 << 16;
+    rig.player.interpreter.max_wait_ms = 1000;
+    (void)rig.Play(path, "fuzz.svf");
+  }
   return 0;
 }

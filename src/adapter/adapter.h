@@ -70,10 +70,14 @@ class Adapter {
 
  private:
   void Open(const std::string& what, std::uint32_t flags);
+  std::uint64_t bad_results_ = 0;  // chip calls that failed, as reported
   D2xx& chip_;
   Window& window_;
   std::string last_description_;
 };
+
+// What ShowBadResult says of a failed chip call.
+std::string BadResultText(FtStatus status, std::string_view label);
 
 // The description part of a list entry: the text after its first " - ", or
 // the whole text when it has none (typed by the operator).

@@ -5,13 +5,18 @@
 
 namespace tavrin::adapter {
 
-void Adapter::ShowBadResult(FtStatus status, std::string_view label) {
-  if (status == FT_OK) return;
+std::string BadResultText(FtStatus status, std::string_view label) {
   std::string text = "Bad result: ";
   text.append(label);
   text.append(" returned 0x");
   text.append(HexUpper(status));
-  window_.ShowMessage(text);
+  return text;
+}
+
+void Adapter::ShowBadResult(FtStatus status, std::string_view label) {
+  if (status == FT_OK) return;
+  ++bad_results_;
+  window_.ShowMessage(BadResultText(status, label));
 }
 
 void Adapter::cmd_Find_Click() {
@@ -87,9 +92,13 @@ void Adapter::cmd_CloseInterface_Click() {
 
 bool Adapter::SetUpIfNeeded() {
   if (InterfaceOpen != kTrue) {
+    // A chip call that fails on the way ends it there: the run does not go
+    // on with a list or a set-up the chip did not confirm.
+    const std::uint64_t failures = bad_results_;
     cmd_Find_Click();
-    cmd_OpenInterface_Click();
-    cmd_FTSetup_Click();
+    if (bad_results_ == failures) cmd_OpenInterface_Click();
+    if (bad_results_ == failures) cmd_FTSetup_Click();
+    if (bad_results_ != failures) return false;
   }
   if (PortSetupValid == kTrue) return true;
   window_.ShowMessage(kMsgPortSetup);

@@ -60,8 +60,8 @@ class Window {
   // The operator: a modal message box with an OK button, and letting the
   // window handle what is pending (clicks on Step or Break, closing).
   virtual void ShowMessage(std::string_view text) = 0;
-  // Called once per decoded digit inside a scan: a window may skip most
-  // calls, so that a long scan is not slowed down by it.
+  // Called once per block of clocks and once per statement: a window may
+  // skip most calls, so that a run is not slowed down by it.
   virtual void ProcessPendingEvents() = 0;
   // Called from waits (RUNTEST, the counting pass) every few milliseconds:
   // the window handles its events now, so that it repaints and Break and

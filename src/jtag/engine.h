@@ -26,6 +26,12 @@ inline constexpr std::uint32_t kBlockBytes = 6 * kPacketAnswers;
 // before all of its answers came.
 using ScanDone = std::function<void(std::string captured, bool cut)>;
 
+// The most answers a full-speed chip can send in a second: 19 packets of 62
+// answers in each 1 ms frame. No stream of clocks goes faster.
+inline constexpr double kMostAnswersPerSecond = 19.0 * kPacketAnswers * 1000.0;
+// Clocks in place (ClockTck) are two bytes each.
+inline constexpr double kBytesPerClockInPlace = 2;
+
 // The log line of a scan of bit_count bits: "lNumBytes= N", three bytes a bit.
 std::string ScanSizeLine(std::int32_t bit_count);
 
@@ -117,8 +123,9 @@ class Engine {
   // run stopped.
   bool Ready();
   // Reads the pins' levels and roles when they are not known (once a run;
-  // a change of roles during a run ends it).
-  void EnsurePins();
+  // a change of roles during a run ends it). False, with the run ended,
+  // when the chip fails.
+  bool EnsurePins();
   // One step of the walk towards target; false when the stream failed.
   bool Step(int target);
   // Appends a byte to the stream, writing the block when it is full.

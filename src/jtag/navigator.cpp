@@ -2,11 +2,15 @@
 
 namespace tavrin::jtag {
 
+using adapter::FT_OK;
+
 void Engine::ChipFailed(adapter::FtStatus status, const char* label) {
   // Clocking on with an adapter that failed, and the TAP model out of step,
   // could leave a device half programmed: the run ends here. What is queued
-  // is dropped first, so that the log is complete before the message.
+  // is dropped first, so that the log is complete before the message. The
+  // log names the call too: it is why the run ended.
   Abandon();
+  window_.AppendLog(adapter::BadResultText(status, label));
   adapter_.ShowBadResult(status, label);
 }
 
@@ -31,19 +35,29 @@ bool Engine::Ready() {
   return true;
 }
 
-void Engine::EnsurePins() {
-  if (pins_known_) return;
+bool Engine::EnsurePins() {
+  if (pins_known_) return true;
   // Whatever an earlier run left in the receive queue goes; the levels of
-  // the pins are the start of this run's stream.
+  // the pins are the start of this run's stream. Without either, the
+  // stream would start from levels the chip does not have.
   adapter::D2xx& chip = adapter_.Chip();
-  (void)chip.FT_Purge(adapter_.DeviceHandle, 255);
-  (void)chip.FT_GetBitMode(adapter_.DeviceHandle, &pins_);
+  adapter::FtStatus status = chip.FT_Purge(adapter_.DeviceHandle, 255);
+  if (status != FT_OK) {
+    ChipFailed(status, "FT_Purge - clear the receive queue");
+    return false;
+  }
+  status = chip.FT_GetBitMode(adapter_.DeviceHandle, &pins_);
+  if (status != FT_OK) {
+    ChipFailed(status, "FT_GetBitMode - read the pins");
+    return false;
+  }
   masks_ = adapter_.Pins();
   pins_known_ = true;
+  return true;
 }
 
 bool Engine::Step(int target) {
-  EnsurePins();
+  if (!EnsurePins()) return false;
   const int tms = tables_.TmsPathTable[static_cast<std::size_t>(CurrentTapState)][static_cast<std::size_t>(target)];
   int clocks = 1;
   if (target == RESET) clocks = 5;

@@ -82,10 +82,10 @@ bool Engine::WriteBlock(bool pad) {
   queued_ = 0;
   Dispatch(answers_.data(), size);
   written_ += size;
-  // In a long stream the window's events are handled once a block; a
-  // block written to finish (padded) is the end of something, and the
-  // caller decides what comes next.
-  if (!pad) window_.ProcessPendingEvents();
+  // The window's events are handled once a block, padded or not: a run of
+  // short checked scans is nothing but padded blocks, and Break and closing
+  // must be seen there too. Whatever the events do, Sync waits (Busy).
+  window_.ProcessPendingEvents();
   return true;
 }
 
@@ -144,6 +144,7 @@ void Engine::Drop() {
 }
 
 bool Engine::Flush() {
+  const Busy busy(depth_);
   const bool ok = WriteBlock(true);
   // Scans of no bits complete without answers.
   CompleteFinished();
@@ -153,8 +154,7 @@ bool Engine::Flush() {
 
 bool Engine::ClockTck(std::uint64_t count) {
   const Busy busy(depth_);
-  if (!Ready()) return false;
-  EnsurePins();
+  if (!Ready() || !EnsurePins()) return false;
   const adapter::PinMasks& p = masks_;
   auto pins = static_cast<std::uint8_t>(pins_ & ~p.tck & ~p.tdo);
   pins = static_cast<std::uint8_t>(CurrentTapState == RESET ? (pins | p.tms) : (pins & ~p.tms));
@@ -174,11 +174,12 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
                            ScanDone done) {
   const Busy busy(depth_);
   last_scan_cut_ = false;
-  if (!Ready()) {
-    done({}, false);
+  // A scan that is never clocked has nothing to compare: it is cut.
+  if (!Ready() || !EnsurePins()) {
+    last_scan_cut_ = true;
+    done({}, true);
     return;
   }
-  EnsurePins();
   const std::int64_t bits = std::max<std::int32_t>(bit_count, 0);
   // The last bit carries TMS 1 and leaves the shift state; the model follows
   // before anything is sent.
@@ -259,7 +260,10 @@ void Engine::ShiftBitsThen(const std::string& end_state, std::int32_t bit_count,
 
 std::string Engine::ShiftBits(const std::string& end_state, std::int32_t bit_count, const std::string& tdi) {
   last_scan_cut_ = false;
-  if (!Ready()) return {};
+  if (!Ready()) {
+    last_scan_cut_ = true;
+    return {};
+  }
   window_.AppendLog(ScanSizeLine(bit_count));
   std::string result;
   bool cut = false;

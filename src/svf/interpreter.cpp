@@ -95,7 +95,8 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
     // clocks in the standard reading (1 MHz when none is given).
     if (rules_.runtest_clocks) {
       const std::optional<double> hz = words.size() > 1 ? ParseDecimalWord(words[1]) : std::nullopt;
-      if (words.size() > 1 && (!hz || !(*hz > 0) || words.size() > 3 || (words.size() == 3 && words[2] != "HZ"))) {
+      if (words.size() > 1 &&
+          (!hz || !(*hz > 0) || !std::isfinite(*hz) || words.size() > 3 || (words.size() == 3 && words[2] != "HZ"))) {
         BailOut("Uh Oh, FREQUENCY wants a number of HZ, not " + words[1].substr(0, 40) + ".  Bailing Out");
         return;
       }
@@ -184,6 +185,25 @@ void Interpreter::State(const std::vector<std::string>& words) {
     if (!Stable(words.back())) {
       BailOut("Uh Oh, STATE must end in IDLE, RESET, DRPAUSE or IRPAUSE, not " + words.back() + ".  Bailing Out");
       return;
+    }
+    // A path of several states is walked as written: each state one clock
+    // from the one before (RESET is reached from anywhere; the first may
+    // name the state the TAP is in). Anything else would clock a walk the
+    // file did not ask for.
+    if (words.size() > 2) {
+      const jtag::TapTables& t = engine_.Tables();
+      int at = engine_.CurrentTapState;
+      for (std::size_t i = 1; i < words.size(); ++i) {
+        const int next = *jtag::TapStateFromName(words[i]);
+        const auto& edges = t.NextStateTable[static_cast<std::size_t>(at)];
+        const bool restated = i == 1 && next == at;
+        if (!restated && next != jtag::RESET && edges[0] != next && edges[1] != next) {
+          BailOut("Uh Oh, STATE cannot go from " + std::string(jtag::kTapStateNames[static_cast<std::size_t>(at)]) +
+                  " to " + words[i] + " in one step: a path must follow the state diagram.  Bailing Out");
+          return;
+        }
+        at = next;
+      }
     }
   }
   // The walk stops at the first word that is no state (reported once by the
@@ -312,6 +332,15 @@ void Interpreter::RunTestClocks(const std::string* given_state, const std::strin
   if (time_word != nullptr) what += (what.empty() ? "" : ", ") + *time_word + " SEC";
   if (!(count >= 0) || !(seconds >= 0) || !(count_s <= limit_s) || !(seconds <= limit_s)) {
     BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
+    return;
+  }
+  // The FREQUENCY may promise more than the adapter can clock: the clocks
+  // are bounded at the fastest the chip can really take them, before any
+  // goes out.
+  const double clocking_s = tck ? count * jtag::kBytesPerClockInPlace / jtag::kMostAnswersPerSecond : 0;
+  if (!(clocking_s <= limit_s)) {
+    BailOut("Uh Oh, " + what + " would take at least " + FormatWhole(std::ceil(clocking_s)) +
+            " s to clock, more than the " + FormatWhole(limit_s) + " s a RUNTEST may last.  Bailing Out");
     return;
   }
   run_state_ = run_state;

@@ -51,7 +51,8 @@ void RunDriver::cmd_Process_Click() {
 
 bool RunDriver::Execute(std::string& statement) {
   window_.AppendLog("> " + statement);
-  if (window_.SingleStepValue() != 0) {
+  const bool stepping = window_.SingleStepValue() != 0;
+  if (stepping) {
     // The operator sees everything up to this statement before it runs.
     interpreter_.Settle();
     flags_.AwaitingStep = kTrue;
@@ -62,6 +63,9 @@ bool RunDriver::Execute(std::string& statement) {
   }
   ++statements_;
   interpreter_.ExecuteSvfStatement(statement);
+  // Without the single-step wait, a run of statements that clock little
+  // (or nothing) still lets the window answer.
+  if (!stepping) window_.ProcessPendingEvents();
   return true;
 }
 

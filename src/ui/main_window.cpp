@@ -420,18 +420,11 @@ void MainWindow::ShowMessage(std::string_view text) {
 }
 
 void MainWindow::ProcessPendingEvents() {
-  // Reading the clock costs as much as decoding a few digits. The shifter
-  // calls this for each digit once a chunk of four has come back, so 32
-  // calls are eight round trips to the adapter, a few milliseconds on a
-  // real one.
-  constexpr int kCallsPerClockCheck = 32;
+  // The engine calls this once a block of clocks and the driver once a
+  // statement: cheap calls, with the events handled every few milliseconds.
   if (events_hook) events_hook();
-  // Inside a scan this runs once per hexadecimal digit: look at the clock
-  // only every few calls, and at the events only every few milliseconds.
-  const bool waiting = player_.flags.AwaitingStep == kTrue;
-  if (!waiting && ++calls_since_check_ < kCallsPerClockCheck) return;
   if (QCoreApplication::instance() == nullptr) return;
-  if (waiting) {
+  if (player_.flags.AwaitingStep == kTrue) {
     // The single-step wait: sleep until something happens (a click, a key,
     // a repaint), but never longer than one slice, so the driver looks at
     // its flags again.
@@ -440,12 +433,10 @@ void MainWindow::ProcessPendingEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
   } else {
-    calls_since_check_ = 0;
     if (since_events_.elapsed() < pump_interval_ms) return;
     QCoreApplication::processEvents();
   }
   ++event_passes_;
-  calls_since_check_ = 0;
   since_events_.restart();
 }
 
@@ -458,7 +449,6 @@ void MainWindow::ProcessPendingEventsNow() {
   if (progress_pending_) ShowProgress();
   QCoreApplication::processEvents();
   ++event_passes_;
-  calls_since_check_ = 0;
   since_events_.restart();
 }
 

@@ -148,7 +148,6 @@ class MainWindow final : public QWidget, public tavrin::Window {
   bool progress_pending_ = false;
   void ShowProgress();
   QElapsedTimer since_events_;
-  int calls_since_check_ = 0;
   QTimer wake_;
   long long event_passes_ = 0;
 };

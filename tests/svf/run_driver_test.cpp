@@ -246,7 +246,10 @@ TEST_F(RunDriverTest, SingleStepHoldsEachEchoedStatementUntilStep) {
   rig.SelectFile("ENDIR IRPAUSE;\r\nENDDR DRPAUSE;\r\n");
   rig.window.single_step = 1;
   std::vector<std::string> seen_while_waiting;
+  // Events come at other times too (the reset's block going out): only
+  // the waits for Step count here.
   rig.window.on_events = [&] {
+    if (rig.player.flags.AwaitingStep != kTrue) return;
     seen_while_waiting.push_back(rig.window.LogLines().back());
     rig.player.cmd_step_Click();
   };
@@ -260,6 +263,7 @@ TEST_F(RunDriverTest, BreakDuringTheWaitEndsTheRunWithoutExecuting) {
   rig.window.single_step = 1;
   int waits = 0;
   rig.window.on_events = [&] {
+    if (rig.player.flags.AwaitingStep != kTrue) return;
     if (++waits == 1) rig.player.cmd_step_Click();
     else rig.player.cmd_breakstep_Click();
   };
@@ -332,8 +336,9 @@ TEST_F(RunDriverTest, BreakCutsARunTestWaitShort) {
     if (++passes == 3) rig.player.cmd_breakstep_Click();
   };
   rig.player.cmd_Process_Click();
-  // Events come every 20 ms of the wait; the third one breaks.
-  EXPECT_EQ(rig.clock.SleptMs(), 60U);
+  // Events come once the walk to IDLE has gone out, then every 20 ms of
+  // the wait; the third one breaks.
+  EXPECT_EQ(rig.clock.SleptMs(), 40U);
   EXPECT_EQ(rig.window.LogLines().back(), "Uh Oh, the operator stopped the run at line 1.  Bailing Out");
   EXPECT_EQ(Outcome(), RunOutcome::Failed);
 }
@@ -363,6 +368,7 @@ TEST_F(RunDriverTest, SecondProcessClickDuringARunIsTurnedAway) {
   rig.SelectFile("ENDIR IRPAUSE;\r\n");
   rig.window.single_step = 1;
   rig.window.on_events = [&] {
+    if (rig.player.flags.AwaitingStep != kTrue) return;
     rig.player.cmd_Process_Click();
     rig.player.cmd_step_Click();
   };

@@ -434,6 +434,53 @@ class RunTest : public QObject {
   }
 
 #ifdef TAVRIN_HAVE_VIRTUAL
+  // A long run of checked scans on the virtual board (instruction and
+  // IDCODE pairs, as in the verify stretches of vendor files): the window
+  // answers throughout, and Break, or closing the window, ends the run at
+  // once.
+  void breakAndCloseDuringCheckedScans() {
+    std::string file;
+    for (int i = 0; i < 100000; ++i) file += "SIR 8 TDI (01);\r\nSDR 32 TDI (0) TDO (F6E5F093) MASK (FFFFFFFF);\r\n";
+    for (const bool closing : {false, true}) {
+      struct Board {
+        adapter::virt::VirtualD2xx chip;
+      } board;
+      RunRig rig(file, QStringLiteral("checked.svf"), &board.chip);
+      rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+      QElapsedTimer run;
+      qint64 last = 0;
+      qint64 widest = 0;
+      qint64 stop_at = -1;
+      QTimer ticker;
+      ticker.setInterval(2);
+      QObject::connect(&ticker, &QTimer::timeout, rig.window.get(), [&] {
+        const qint64 now = run.elapsed();
+        widest = std::max(widest, now - last);
+        last = now;
+        if (stop_at >= 0 || now < 400) return;
+        stop_at = now;
+        if (closing) {
+          QVERIFY(!rig.window->close());
+        } else {
+          rig.Click("cmd_breakstep");
+        }
+      });
+      run.start();
+      ticker.start();
+      rig.Click("cmd_Process");
+      const qint64 ended = run.elapsed();
+      ticker.stop();
+      qInfo("%s: widest gap between events %lld ms; run ended %lld ms after the stop, %llu statements",
+            closing ? "closing" : "Break", static_cast<long long>(widest), static_cast<long long>(ended - stop_at),
+            static_cast<unsigned long long>(rig.Core().driver.StatementsExecuted()));
+      QVERIFY2(stop_at > 0, "the run ended before the stop");
+      QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
+      QVERIFY2(widest <= 50, "the window froze during the scans");
+      QVERIFY2(ended - stop_at <= 100, "the stop was not seen at once");
+      QCOMPARE(rig.window->isVisible(), !closing);
+    }
+  }
+
   // The operator's whole session on the virtual board: it is the one entry
   // of the list, Open and the set-up light their shapes, the IDCODE comes
   // back with Single Step and a Step at each wait, and a Break in the next

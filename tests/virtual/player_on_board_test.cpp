@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -215,6 +216,41 @@ TEST(ReaderOnBoard, BadStatesAndBadValuesEndTheRunWithOneMessage) {
   EXPECT_EQ(lines.back(), "Uh Oh, the value of TDI is not a hexadecimal number: (12O4).  Bailing Out");
   EXPECT_EQ(Scratch(bad), "0000") << "a bad value is never sent";
   EXPECT_EQ(bad.player.driver.LastOutcome(), svf::RunOutcome::Failed);
+}
+
+// Every chip call failing at every point of a short file: no check passes
+// after the failure, none fails (the board meets them all: a failed check
+// would blame it for the chip), and no run completes.
+TEST(PlayerOnBoard, AChipCallFailingAnywhereEndsTheRunAndNoCheckPassesAfterIt) {
+  const std::string text =
+      "SIR 8 TDI (02);\nSDR 16 TDI (1234);\nRUNTEST 10 TCK;\n"
+      "SDR 16 TDI (0000) TDO (1234) MASK (FFFF);\nSTATE RESET;\n"
+      "SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\nSDR 32 TDI (00000000) TDO (F6E5F093);\n";
+  PlayerRig clean(DefaultBoard());
+  clean.player.Form_Load();
+  std::array<int, kOpCount> before{};
+  for (std::size_t i = 0; i < kOpCount; ++i) before[i] = clean.chip.CallCount(static_cast<Op>(i));
+  clean.PlayText(text, false);
+  ASSERT_EQ(clean.player.driver.LastOutcome(), svf::RunOutcome::Completed);
+  int cases = 0;
+  for (const Op op : {Op::ListDevices, Op::OpenEx, Op::GetQueueStatus, Op::SetUSBParameters, Op::SetLatencyTimer,
+                      Op::SetBitMode, Op::SetBaudRate, Op::Write, Op::Read, Op::GetBitMode, Op::Purge}) {
+    const int calls = clean.chip.CallCount(op) - before[static_cast<std::size_t>(op)];
+    for (int nth = 1; nth <= calls; ++nth) {
+      PlayerRig rig(DefaultBoard());
+      rig.player.Form_Load();
+      rig.chip.FailCall(op, nth, FT_IO_ERROR);
+      const auto lines = rig.PlayText(text, false);
+      const std::string what = std::string(OpName(op)) + " #" + std::to_string(nth);
+      EXPECT_NE(rig.player.driver.LastOutcome(), svf::RunOutcome::Completed) << what;
+      EXPECT_EQ(Count(lines, " Fail!"), 0) << what;
+      const auto failed = std::find_if(lines.begin(), lines.end(),
+                                       [](const std::string& l) { return l.rfind("Bad result: ", 0) == 0; });
+      EXPECT_EQ(std::count_if(failed, lines.end(), [](const std::string& l) { return l.find("Pass!") != std::string::npos; }), 0) << what;
+      ++cases;
+    }
+  }
+  EXPECT_GT(cases, 20);
 }
 
 }  // namespace
