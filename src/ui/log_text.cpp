@@ -69,26 +69,70 @@ void LogText::Clear() {
   bytes_.clear();
   starts_.assign(1, 0);
   simple_.assign(1, 1);
+  line_bytes_cut_ = 0;
+  lines_dropped_ = 0;
   Invalidate();
 }
 
-void LogText::AddBytes(std::string_view part) {
+void LogText::SetLimits(std::size_t max_bytes, std::size_t max_line_bytes) {
+  max_bytes_ = std::max<std::size_t>(max_bytes, 2);
+  max_line_bytes_ = max_line_bytes;
+}
+
+void LogText::AddBytes(std::string_view part, bool printable) {
   if (part.empty()) return;
+  const auto line_bytes = static_cast<std::size_t>(Size() - starts_.back());
+  if (line_bytes_cut_ > 0 || line_bytes + part.size() > max_line_bytes_) {
+    std::size_t take = line_bytes_cut_ > 0 || line_bytes >= max_line_bytes_ ? 0 : max_line_bytes_ - line_bytes;
+    // Not in the middle of a UTF-8 sequence.
+    while (take > 0 && (static_cast<unsigned char>(part[take]) & 0xC0U) == 0x80U) --take;
+    line_bytes_cut_ += part.size() - take;
+    part = part.substr(0, take);
+    if (part.empty()) return;
+  }
   bytes_.append(part);
-  if (simple_.back() != 0 && !AllPrintable(part)) simple_.back() = 0;
+  if (!printable && simple_.back() != 0 && !AllPrintable(part)) simple_.back() = 0;
 }
 
 void LogText::EndLine() {
+  if (line_bytes_cut_ > 0) {
+    bytes_.append(" ... (" + std::to_string(line_bytes_cut_) + " more bytes of this line are not kept in the window)");
+    line_bytes_cut_ = 0;
+  }
   bytes_.append("\r\n");
   starts_.push_back(Size());
   simple_.push_back(1);
+  if (bytes_.size() > max_bytes_) DropOldest();
+}
+
+void LogText::DropOldest() {
+  // The first line that begins within the newest half; the note of lines
+  // dropped before (line 0, once there is one) is not counted as a line.
+  const auto keep = static_cast<std::int64_t>(max_bytes_ / 2);
+  const auto first = std::lower_bound(starts_.begin() + 1, starts_.end(), Size() - keep);
+  const auto line = static_cast<std::size_t>(first - starts_.begin());
+  lines_dropped_ += line - (lines_dropped_ > 0 ? 1U : 0U);
+  const std::int64_t cut = starts_[line];
+  std::string kept = "(" + std::to_string(lines_dropped_) + " earlier lines of the log are not kept in the window)\r\n";
+  const auto shift = static_cast<std::int64_t>(kept.size()) - cut;
+  kept.reserve(kept.size() + bytes_.size() - static_cast<std::size_t>(cut));
+  kept.append(bytes_, static_cast<std::size_t>(cut));
+  bytes_.swap(kept);
+  std::vector<std::int64_t> starts{0};
+  starts.reserve(starts_.size() - line + 1);
+  for (std::size_t i = line; i < starts_.size(); ++i) starts.push_back(starts_[i] + shift);
+  starts_.swap(starts);
+  std::vector<std::uint8_t> simple{1};
+  simple.insert(simple.end(), simple_.begin() + static_cast<std::ptrdiff_t>(line), simple_.end());
+  simple_.swap(simple);
+  Invalidate();
 }
 
 void LogText::Append(std::string_view text, bool line_break) {
   // The usual report: printable ASCII, so no line break inside and nothing
   // that would make the line other than simple.
   if (AllPrintable(text)) {
-    bytes_.append(text);
+    AddBytes(text, true);
     if (line_break) EndLine();
     return;
   }

@@ -41,6 +41,14 @@ class LogText {
   // An empty log (the memory of a long one given back).
   void Clear();
 
+  // The window keeps the end of a long log (tavrin-play writes it whole):
+  // a line keeps its first max_line_bytes, with a note of how much more it
+  // had; once the log passes max_bytes its oldest lines go, down to half of
+  // that, and one line at the top counts them.
+  void SetLimits(std::size_t max_bytes, std::size_t max_line_bytes);
+  static constexpr std::size_t kMaxBytes = std::size_t{48} << 20U;
+  static constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20U;
+
   [[nodiscard]] const std::string& Bytes() const { return bytes_; }
   [[nodiscard]] std::int64_t Size() const { return static_cast<std::int64_t>(bytes_.size()); }
 
@@ -103,8 +111,12 @@ class LogText {
   // Counts the rows of the lines that are complete and not yet counted.
   void LayOutClosedLines();
   void Invalidate();
-  void AddBytes(std::string_view part);
+  // Adds to the last line, up to its limit; `printable` when the caller
+  // knows the part is printable ASCII.
+  void AddBytes(std::string_view part, bool printable = false);
   void EndLine();
+  // Drops the oldest lines, down to half of max_bytes_.
+  void DropOldest();
 
   std::string bytes_;
   std::vector<std::int64_t> starts_;
@@ -113,6 +125,10 @@ class LogText {
   std::vector<std::int64_t> rows_before_;
   int columns_ = 80;
   CellWidth cell_width_;
+  std::size_t max_bytes_ = kMaxBytes;
+  std::size_t max_line_bytes_ = kMaxLineBytes;
+  std::uint64_t line_bytes_cut_ = 0;  // of the last line, beyond its limit
+  std::uint64_t lines_dropped_ = 0;   // from the top, counted by line 0
 
   struct Walk {
     std::int64_t line = -1;

@@ -97,6 +97,37 @@ class LogTest : public QObject {
     QCOMPARE(pane->Changes(), static_cast<long long>(ops.size()));
   }
 
+  // A long log keeps its end: a long line is cut with a note (never inside
+  // a UTF-8 sequence), the oldest lines go with a count in their place, and
+  // the index of lines follows.
+  void keepsTheEndOfALongLog() {
+    LogText t;
+    t.SetLimits(200, 5);
+    t.Append("abcd\xc3\xa9xyz", false);
+    t.Append("tail", true);
+    const std::string note = " ... (9 more bytes of this line are not kept in the window)\r\n";
+    QCOMPARE(t.Bytes(), "abcd" + note);
+    QVERIFY(t.IsSimple(0));
+    int dropped_before = 0;
+    for (int i = 0; i < 60; ++i) {
+      t.Append("line" + std::to_string(i % 10), true);
+      QVERIFY(t.Size() <= 200);
+      if (t.Bytes()[0] == '(') dropped_before = std::stoi(t.Bytes().substr(1));
+    }
+    const std::string& b = t.Bytes();
+    QVERIFY(b.rfind("(" + std::to_string(dropped_before) + " earlier lines of the log are not kept in the window)\r\n", 0) == 0);
+    // The note, the lines kept and the empty last line: 61 lines in all.
+    QCOMPARE(static_cast<int>(t.LineCount()) - 2 + dropped_before, 61);
+    for (std::int64_t line = 1; line + 1 < t.LineCount(); ++line) {
+      QCOMPARE(b.substr(static_cast<std::size_t>(t.LineStart(line) - 2), 2), std::string("\r\n"));
+      QCOMPARE(t.LineEnd(line) - t.LineStart(line), std::int64_t{5});
+    }
+    QVERIFY(b.size() >= 7 && b.substr(b.size() - 7) == "line9\r\n");
+    t.Clear();
+    t.Append("x", true);
+    QCOMPARE(t.Bytes(), std::string("x\r\n"));
+  }
+
   // Lines of printable ASCII wrap by division; a position on the boundary
   // of two rows is at the start of the second, except at the line's end.
   void wrapsByColumns() {
