@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -100,6 +101,12 @@ class Child {
   }
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
+  // Bytes of standard output in the pipe, not read yet, and the pipe's room.
+  [[nodiscard]] int Unread() const {
+    int n = 0;
+    return out_fd_ >= 0 && ::ioctl(out_fd_, FIONREAD, &n) == 0 ? n : -1;
+  }
+  [[nodiscard]] int PipeSize() const { return out_fd_ >= 0 ? ::fcntl(out_fd_, F_GETPIPE_SZ) : -1; }
   [[nodiscard]] double Ms() const {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
   }
@@ -131,9 +138,12 @@ class Child {
         continue;
       }
       if (is_out) {
+        const std::size_t searched = out.size();
         out.append(buf, static_cast<std::size_t>(got));
         const double now = Ms();
-        for (std::size_t nl = out.find('\n', line_start_); nl != std::string::npos; nl = out.find('\n', line_start_)) {
+        // Only the new text can hold a line end.
+        for (std::size_t nl = out.find('\n', std::max(line_start_, searched)); nl != std::string::npos;
+             nl = out.find('\n', line_start_)) {
           lines.push_back({now, out.substr(line_start_, nl - line_start_)});
           line_start_ = nl + 1;
         }
