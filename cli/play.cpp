@@ -442,7 +442,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   }
   if (estimate) return Estimate(s, board, rate_text, out, err);
 
-  // From here on Ctrl-C, SIGTERM and SIGHUP are Break.
+  // From here on Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are Break.
   const SignalCatcher catcher;
   std::unique_ptr<devices::SystemDevices> system;
   adapter::D2xx* chip = environment.chip;

@@ -47,8 +47,10 @@ void ExpectClosedLast(const std::string& trace_path) {
   EXPECT_NE(last.find("-> 0"), std::string::npos) << last;
 }
 
+constexpr int kBreakSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 TEST(Signals, EachBreakSignalEndsAWaitAtOnce) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : kBreakSignals) {
     SCOPED_TRACE(signal);
     TempDir dir;
     const std::string file = dir.Write("wait.svf", "SIR 8 TDI (01);\nRUNTEST 30 SEC;\nSTATE RESET;\n");
@@ -131,7 +133,7 @@ TEST(Signals, AfterAStopTheLogReachesAReaderThatKeepsReadingWhole) {
   const std::size_t bits = std::size_t{32} << 20U;
   const std::string echo = "> SDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') + ");";
   const std::string file = dir.Write("scan.svf", "SIR 8 TDI (FF);\n" + echo.substr(2) + "\nSTATE RESET;\n");
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : kBreakSignals) {
     SCOPED_TRACE(signal);
     Child child({file});
     // Full but for the page of the lines before the echo.
