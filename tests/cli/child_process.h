@@ -23,6 +23,7 @@ struct ChildOptions {
   ChildOutput output = ChildOutput::Pipes;
   bool stdin_terminal = false;  // with a terminal: standard input is the terminal too
   int stdout_fd = -1;           // with pipes: standard output goes here instead
+  std::vector<int> closed;      // descriptors (0 to 2) the child starts with closed
 };
 
 class Child {
@@ -72,9 +73,10 @@ class Child {
         ::dup2(err_pipe[1], 2);
       }
       if (!(options_.output == Output::Terminal && options_.stdin_terminal)) {
-        const int null = ::open("/dev/null", O_RDONLY);
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         ::dup2(null, 0);
       }
+      for (const int fd : options_.closed) ::close(fd);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

@@ -151,6 +151,32 @@ TEST(Signals, AfterAStopTheLogReachesAReaderThatKeepsReadingWhole) {
   }
 }
 
+TEST(Output, ClosedStandardDescriptorsAreNotTakenByTheOutputFiles) {
+  TempDir dir;
+  const std::string file = std::string(TAVRIN_SOURCE_DIR) + "/examples/idcode.svf";
+  const std::string vcd = dir.Path("w.vcd");
+  const std::string trace = dir.Path("t.txt");
+  for (const std::vector<int>& closed : std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 1, 2}}) {
+    SCOPED_TRACE(::testing::PrintToString(closed));
+    Child::Options options;
+    options.closed = closed;
+    Child child({"--vcd", vcd, "--trace", trace, file}, options);
+    EXPECT_EQ(child.Wait(20000), 0) << child.err;
+    for (const std::string& output : {vcd, trace}) {
+      const std::string text = ReadFile(output);
+      EXPECT_EQ(text.find("Opening "), std::string::npos) << output << ": " << text.substr(0, 200);
+      EXPECT_EQ(text.find(": 12 statements"), std::string::npos) << output;
+    }
+    EXPECT_EQ(ReadFile(vcd).rfind("$date", 0), 0U);
+    ExpectClosedLast(trace);
+    // What is still open is written as usual.
+    if (closed.size() == 1) {
+      EXPECT_EQ(child.out.rfind("Opening " + file + "\n", 0) == 0, closed[0] != 1);
+      EXPECT_EQ(child.err.rfind(file + ": 12 statements", 0) == 0, closed[0] != 2) << child.err;
+    }
+  }
+}
+
 TEST(Output, APipeOrFileSeesEachLineWhileTheRunGoesOn) {
   TempDir dir;
   const std::string file = dir.Write("wait.svf", "SIR 8 TDI (01);\nRUNTEST 1 SEC;\nSTATE RESET;\n");
