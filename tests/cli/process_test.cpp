@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -346,6 +347,53 @@ TEST(Terminal, CtrlCAtTheStepPromptBreaksAtOnce) {
   EXPECT_EQ(LastLine(WithoutBar(child.out, &bars)), file + ":2: stopped by the operator");
   ExpectClosedLast(trace);
 }
+
+#ifdef TAVRIN_HAVE_ESTIMATE
+TEST(Estimate, EachBreakSignalStopsItAsItStopsARun) {
+  TempDir dir;
+  // 32 Mi bits: about a second of simulating.
+  const std::size_t bits = std::size_t{32} << 20U;
+  const std::string file =
+      dir.Write("scan.svf", "SIR 8 TDI (FF);\nSDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') +
+                                ");\nSTATE RESET;\n");
+  for (const int signal : kBreakSignals) {
+    SCOPED_TRACE(signal);
+    Child child({"--estimate", file});
+    ASSERT_TRUE(child.WaitForLine("lNumBytes= " + std::to_string(bits * 3), 20000)) << child.err;
+    ::kill(child.Pid(), signal);
+    EXPECT_EQ(child.Wait(20000), 1) << child.err;
+    // No figure for a run cut short: the summary says where it stopped.
+    EXPECT_EQ(child.err, file + ":2: stopped by the operator\n");
+    EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
+  }
+}
+
+TEST(Estimate, ItsMemoryDoesNotGrowWithTheLog) {
+  TempDir dir;
+  // 16 MiB of log.
+  std::string text = "SIR 8 TDI (01);\n";
+  const std::string comment = "// " + std::string(200, 'x') + "\n";
+  for (int i = 0; i < 80'000; ++i) text += comment;
+  const std::string file = dir.Write("long-log.svf", text);
+  Child::Options options;
+  options.sample_memory = true;
+  // A sanitizer's quarantine of freed memory is not what the program keeps.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  options.environment = {std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") +
+                         "quarantine_size_mb=0"};
+  auto peak = [&](const std::vector<std::string>& args) {
+    Child child(args, options);
+    EXPECT_EQ(child.Wait(60000), 0) << child.err;
+    Report("peak memory of " + args.front() + (args.size() > 2 ? " " + args[1] : ""),
+           static_cast<double>(child.PeakKb()), "KiB");
+    return child.PeakKb();
+  };
+  const long run = peak({"-q", file});
+  ASSERT_GT(run, 0);
+  EXPECT_LT(peak({"--estimate", "-q", file}), run + 8L * 1024);
+  EXPECT_LT(peak({"--estimate", file}), run + 8L * 1024) << "with the log printed";
+}
+#endif
 
 }  // namespace
 }  // namespace tavrin::cli
