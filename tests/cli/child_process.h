@@ -26,6 +26,7 @@ struct ChildOptions {
   bool stdin_terminal = false;  // with a terminal: standard input is the terminal too
   int stdout_fd = -1;           // with pipes: standard output goes here instead
   std::vector<int> closed;      // descriptors (0 to 2) the child starts with closed
+  int stdout_pipe_size = 0;     // with pipes: the room of standard output's pipe, when not 0
   std::vector<std::string> environment;  // "NAME=value" set for the child
   bool sample_memory = false;   // PeakKb() follows the child's peak memory while it is waited for
 };
@@ -74,6 +75,7 @@ class Child {
     } else {
       if (::pipe2(err_pipe, O_CLOEXEC) != 0) return;
       if (options_.stdout_fd < 0 && ::pipe2(out_pipe, O_CLOEXEC) != 0) return;
+      if (options_.stdout_pipe_size > 0) ::fcntl(out_pipe[0], F_SETPIPE_SZ, options_.stdout_pipe_size);
     }
     start_ = std::chrono::steady_clock::now();
     pid_ = ::fork();

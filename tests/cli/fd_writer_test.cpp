@@ -34,6 +34,8 @@ TEST(FdWriter, AfterASignalOnlyAStalledReaderCutsTheText) {
     } else {
       int fds[2] = {-1, -1};
       ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+      // A large pipe: the reader wakes the writer less often.
+      ::fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
       read_end = fds[0];
       file = ::fdopen(fds[1], "w");
     }
