@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 #include "cli/signals.h"
 
@@ -26,20 +27,27 @@ FdWriter::FdWriter(std::FILE* stream) : stream_(stream), fd_(stream != nullptr ?
 
 bool FdWriter::WaitWritable() {
   // Waits for room, in short slices so that a signal is seen; after a
-  // signal, for the patience left.
+  // signal, for the patience left. Room that is there at once costs no
+  // patience: only time spent waiting for the reader counts.
+  using std::chrono::microseconds;
   for (;;) {
     const bool signalled = CaughtSignal() != 0;
-    if (signalled && patience_left_ms_ <= 0) {
+    if (signalled && patience_left_ <= microseconds(0)) {
       error_ = ETIMEDOUT;
       return false;
     }
-    const int slice = signalled ? std::min(patience_left_ms_, 50) : 50;
     pollfd p{fd_, POLLOUT, 0};
-    const auto start = std::chrono::steady_clock::now();
-    const int ready = ::poll(&p, 1, slice);
-    if (signalled) {
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-      patience_left_ms_ -= std::max<int>(1, static_cast<int>(spent.count()));
+    int ready = ::poll(&p, 1, 0);
+    if (ready == 0) {
+      int slice = 50;
+      if (signalled) {
+        const auto left_ms = (patience_left_.count() + 999) / 1000;
+        slice = static_cast<int>(std::min<std::int64_t>(left_ms, slice));
+      }
+      p.revents = 0;
+      const auto start = std::chrono::steady_clock::now();
+      ready = ::poll(&p, 1, slice);
+      if (signalled) patience_left_ -= std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - start);
     }
     if (ready > 0) return true;  // writable, or an error that the write will report
     if (ready < 0 && errno != EINTR) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdio>
 #include <string_view>
 
@@ -10,7 +11,9 @@ namespace tavrin::cli {
 //
 // Once a break signal has been caught, a reader that takes nothing for a
 // while (a paused pager) is given up on, so that the program can still end
-// promptly: the write fails with ETIMEDOUT.
+// promptly: the write fails with ETIMEDOUT. Only the time spent waiting for
+// room counts against that patience: a file, or a pipe whose reader keeps
+// up, takes everything that is left however long it is.
 class FdWriter {
  public:
   explicit FdWriter(std::FILE* stream);
@@ -31,7 +34,7 @@ class FdWriter {
   std::FILE* stream_;
   int fd_;
   int error_ = 0;
-  int patience_left_ms_ = kPatienceAfterSignalMs;
+  std::chrono::microseconds patience_left_{std::chrono::milliseconds(kPatienceAfterSignalMs)};
 };
 
 }  // namespace tavrin::cli

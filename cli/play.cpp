@@ -286,8 +286,34 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
   return ExitFor(outcome);
 }
 
+// After a run or an estimate: a failed write to standard output said, or
+// made the summary's end; then the summary, when there is one. Gives the
+// exit status.
+int Conclude(ConsoleWindow& window, std::optional<RunFacts>& facts, int status,
+             const std::vector<std::string>& lines_before_summary = {}) {
+  if (const int error = window.OutputError(); error != 0) {
+    if (error == ETIMEDOUT) {
+      // Only after a signal: the stop is what the summary tells.
+      window.PrintError("tavrin-play: standard output was not read for a second after the stop; the rest of the "
+                        "log is dropped");
+    } else if (!facts) {
+      window.PrintError(std::string("tavrin-play: cannot write to standard output: ") + std::strerror(error));
+    } else if (facts->end == RunFacts::End::Completed || facts->end == RunFacts::End::Operator) {
+      // The failed write stopped the run (as Break does), or came at its end.
+      facts->end = RunFacts::End::WriteFailed;
+      facts->write_error = error;
+    }
+    status = kExitRunFailed;
+  }
+  for (const std::string& line : lines_before_summary) window.PrintError(line);
+  if (facts) window.PrintError(SummaryLine(*facts));
+  return status;
+}
+
 // --estimate: the file through the simulated chip, once per USB profile; the
-// log of the first, then one line per profile on standard error.
+// log of the first, then one line per profile on standard error. A run that
+// was refused or could not start has no figure; a signal or Break stops the
+// estimate as it stops a run, with a summary.
 int Estimate(const Settings& s, const std::string& board, const std::string& rate, std::FILE* out, std::FILE* err) {
 #ifdef TAVRIN_HAVE_ESTIMATE
   adapter::usbsim::EstimateOptions options;
@@ -308,22 +334,53 @@ int Estimate(const Settings& s, const std::string& board, const std::string& rat
     for (std::size_t i = 0; i < kSignalCount; ++i) *fields[i] = s.pins[i].value_or(kDefaultPins[i]);
     options.pins = pins;
   }
-  std::vector<std::string> lines;
-  svf::RunOutcome outcome = svf::RunOutcome::Completed;
+
+  // From here on Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are Break.
+  const SignalCatcher catcher;
+  CoarseClock console_clock;
+  ConsoleWindow window(out, err, ConsoleSettings::Detect(out, err, s.quiet), console_clock);
+  bool broken = false;  // a signal, or a failed write of the log
+  window.brk = [&broken] { broken = true; };
+  options.stop = [&broken] { return broken || CaughtSignal() != 0; };
+
+  std::vector<std::string> figures;
+  std::optional<RunFacts> facts;
+  int status = kExitOk;
   for (const char* name : {"frame", "fast"}) {
-    options.profile = adapter::usbsim::ProfileByName(name).value_or(adapter::usbsim::FrameProfile());
-    options.keep_log = !s.quiet && lines.empty();
-    const adapter::usbsim::EstimateResult result = adapter::usbsim::Estimate(options);
-    if (options.keep_log) {
-      for (const std::string& line : result.log) std::fprintf(out, "%s\n", line.c_str());
+    RunFacts f;
+    f.file = s.file;
+    if (options.stop()) {
+      // A signal before the run: nothing is played.
+      f.end = RunFacts::End::Operator;
+      facts = f;
+      status = kExitRunFailed;
+      break;
     }
-    for (const std::string& m : result.messages) std::fprintf(err, "%s\n", m.c_str());
-    lines.push_back(adapter::usbsim::EstimateLine(result, name));
-    if (result.outcome != svf::RunOutcome::Completed) outcome = result.outcome;
+    options.profile = adapter::usbsim::ProfileByName(name).value_or(adapter::usbsim::FrameProfile());
+    // The first run's log and messages go out as a run's do.
+    options.echo = figures.empty() ? &window : nullptr;
+    const adapter::usbsim::EstimateResult result = adapter::usbsim::Estimate(options);
+    for (const std::string& m : result.messages) window.PrintError(m);
+    if (result.outcome != svf::RunOutcome::Completed && result.outcome != svf::RunOutcome::Failed) {
+      // Refused, or the file unusable: the message says why.
+      status = ExitFor(result.outcome);
+      break;
+    }
+    if (result.stopped) {
+      f.end = RunFacts::End::Operator;
+      f.line = result.stop_line;
+      f.statements = result.statements;
+      f.checks_passed = result.checks_passed;
+      facts = f;
+      status = kExitRunFailed;
+      break;
+    }
+    figures.push_back(adapter::usbsim::EstimateLine(result, name));
+    if (result.outcome != svf::RunOutcome::Completed) status = kExitRunFailed;
+    if (figures.size() == 1) window.Finish();
   }
-  std::fflush(out);
-  for (const std::string& line : lines) std::fprintf(err, "%s\n", line.c_str());
-  return FinishStdio(out, err, ExitFor(outcome));
+  window.Finish();
+  return Conclude(window, facts, status, figures);
 #else
   (void)s;
   (void)board;
@@ -442,7 +499,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   }
   if (estimate) return Estimate(s, board, rate_text, out, err);
 
-  // From here on Ctrl-C, SIGTERM and SIGHUP are Break.
+  // From here on Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are Break.
   const SignalCatcher catcher;
   std::unique_ptr<devices::SystemDevices> system;
   adapter::D2xx* chip = environment.chip;
@@ -471,26 +528,11 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
 
   p.Form_Load();
   std::optional<RunFacts> facts;
-  int status = Play(p, window, s, out, err, facts);
+  const int status = Play(p, window, s, out, err, facts);
   // Every way out of a run closes the adapter and releases its pins.
   ShutDown(p);
   window.Finish();
-  if (const int error = window.OutputError(); error != 0) {
-    if (error == ETIMEDOUT) {
-      // Only after a signal: the stop is what the summary tells.
-      window.PrintError("tavrin-play: standard output was not read for a second after the stop; the rest of the "
-                        "log is dropped");
-    } else if (!facts) {
-      window.PrintError(std::string("tavrin-play: cannot write to standard output: ") + std::strerror(error));
-    } else if (facts->end == RunFacts::End::Completed || facts->end == RunFacts::End::Operator) {
-      // The failed write stopped the run (as Break does), or came at its end.
-      facts->end = RunFacts::End::WriteFailed;
-      facts->write_error = error;
-    }
-    status = kExitRunFailed;
-  }
-  if (facts) window.PrintError(SummaryLine(*facts));
-  return status;
+  return Conclude(window, facts, status);
 }
 
 }  // namespace tavrin::cli

@@ -6,7 +6,7 @@ namespace {
 
 volatile std::sig_atomic_t g_caught = 0;
 
-constexpr std::array<int, 3> kBreakSignals = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::array<int, 4> kBreakSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void NoteSignal(int signal_number) { g_caught = signal_number; }
 

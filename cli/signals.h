@@ -5,12 +5,12 @@
 
 namespace tavrin::cli {
 
-// Ctrl-C (SIGINT), SIGTERM and SIGHUP become Break: the handler only notes
-// the signal, and the console window turns the note into Break at its next
-// event pass (a scan chunk, a 20 ms slice of a wait, a statement). The
-// handlers are installed without SA_RESTART, so a blocking read or write is
-// interrupted and can look at the note. SIGPIPE is ignored: a reader that
-// went away shows up as a failed write (EPIPE) and is reported.
+// Ctrl-C (SIGINT), SIGTERM, SIGHUP and Ctrl-\ (SIGQUIT) become Break: the
+// handler only notes the signal, and the console window turns the note into
+// Break at its next event pass (a scan chunk, a 20 ms slice of a wait, a
+// statement). The handlers are installed without SA_RESTART, so a blocking
+// read or write is interrupted and can look at the note. SIGPIPE is ignored:
+// a reader that went away shows up as a failed write (EPIPE) and is reported.
 //
 // The catcher restores the handlers it replaced, so that PlayMain can be
 // called more than once in one process.
@@ -24,7 +24,7 @@ class SignalCatcher {
   SignalCatcher& operator=(SignalCatcher&&) = delete;
 
  private:
-  std::array<struct sigaction, 3> saved_breaks_{};
+  std::array<struct sigaction, 4> saved_breaks_{};
   struct sigaction saved_pipe_ {};
 };
 

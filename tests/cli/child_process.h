@@ -10,9 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrin::cli::testing {
@@ -22,6 +25,10 @@ struct ChildOptions {
   ChildOutput output = ChildOutput::Pipes;
   bool stdin_terminal = false;  // with a terminal: standard input is the terminal too
   int stdout_fd = -1;           // with pipes: standard output goes here instead
+  std::vector<int> closed;      // descriptors (0 to 2) the child starts with closed
+  int stdout_pipe_size = 0;     // with pipes: the room of standard output's pipe, when not 0
+  std::vector<std::string> environment;  // "NAME=value" set for the child
+  bool sample_memory = false;   // PeakKb() follows the child's peak memory while it is waited for
 };
 
 class Child {
@@ -33,13 +40,26 @@ class Child {
     std::string text;
   };
 
-  explicit Child(const std::vector<std::string>& args, Options options = Options()) : options_(options) {
+  explicit Child(const std::vector<std::string>& args, Options options = Options()) : options_(std::move(options)) {
     std::vector<std::string> all = args;
     all.insert(all.begin(), TAVRIN_PLAY_PATH);
     std::vector<char*> argv;
     argv.reserve(all.size() + 1);
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      const bool replaced = std::any_of(options_.environment.begin(), options_.environment.end(), [&](const auto& v) {
+        return v.substr(0, v.find('=') + 1) == entry.substr(0, entry.find('=') + 1);
+      });
+      if (!replaced) env_text.push_back(entry);
+    }
+    env_text.insert(env_text.end(), options_.environment.begin(), options_.environment.end());
+    std::vector<char*> envp;
+    envp.reserve(env_text.size() + 1);
+    for (std::string& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -55,6 +75,7 @@ class Child {
     } else {
       if (::pipe2(err_pipe, O_CLOEXEC) != 0) return;
       if (options_.stdout_fd < 0 && ::pipe2(out_pipe, O_CLOEXEC) != 0) return;
+      if (options_.stdout_pipe_size > 0) ::fcntl(out_pipe[0], F_SETPIPE_SZ, options_.stdout_pipe_size);
     }
     start_ = std::chrono::steady_clock::now();
     pid_ = ::fork();
@@ -71,10 +92,11 @@ class Child {
         ::dup2(err_pipe[1], 2);
       }
       if (!(options_.output == Output::Terminal && options_.stdin_terminal)) {
-        const int null = ::open("/dev/null", O_RDONLY);
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         ::dup2(null, 0);
       }
-      ::execv(argv[0], argv.data());
+      for (const int fd : options_.closed) ::close(fd);
+      ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
     if (options_.output == Output::Pipes) {
@@ -100,6 +122,14 @@ class Child {
   }
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
+  // The child's peak memory seen while it was waited for (Options::sample_memory), in KiB.
+  [[nodiscard]] long PeakKb() const { return peak_kb_; }
+  // Bytes of standard output in the pipe, not read yet, and the pipe's room.
+  [[nodiscard]] int Unread() const {
+    int n = 0;
+    return out_fd_ >= 0 && ::ioctl(out_fd_, FIONREAD, &n) == 0 ? n : -1;
+  }
+  [[nodiscard]] int PipeSize() const { return out_fd_ >= 0 ? ::fcntl(out_fd_, F_GETPIPE_SZ) : -1; }
   [[nodiscard]] double Ms() const {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
   }
@@ -131,9 +161,12 @@ class Child {
         continue;
       }
       if (is_out) {
+        const std::size_t searched = out.size();
         out.append(buf, static_cast<std::size_t>(got));
         const double now = Ms();
-        for (std::size_t nl = out.find('\n', line_start_); nl != std::string::npos; nl = out.find('\n', line_start_)) {
+        // Only the new text can hold a line end.
+        for (std::size_t nl = out.find('\n', std::max(line_start_, searched)); nl != std::string::npos;
+             nl = out.find('\n', line_start_)) {
           lines.push_back({now, out.substr(line_start_, nl - line_start_)});
           line_start_ = nl + 1;
         }
@@ -205,6 +238,7 @@ class Child {
   static constexpr int kRunning = -2;
   bool Running() {
     if (status_ != kRunning) return false;
+    if (options_.sample_memory) SampleMemory();
     int status = 0;
     if (pid_ <= 0) {
       status_ = -1;
@@ -216,7 +250,21 @@ class Child {
     return false;
   }
 
+  // VmHWM: the high-water mark of the child's memory since its exec (before
+  // it, the child is a copy of this process).
+  void SampleMemory() {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string key;
+    std::string name;
+    long kb = 0;
+    while (status >> key) {
+      if (key == "Name:") status >> name;
+      if (key == "VmHWM:" && status >> kb && name == "tavrin-play") peak_kb_ = std::max(peak_kb_, kb);
+    }
+  }
+
   Options options_;
+  long peak_kb_ = 0;
   pid_t pid_ = -1;
   int master_ = -1;
   int out_fd_ = -1;

@@ -190,13 +190,35 @@ TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
 }
 
 #ifdef TAVRIN_HAVE_ESTIMATE
-TEST_F(PlayTest, EstimatePrintsOneLinePerProfile) {
-  const Result r = Run({"--estimate", "-q", Example()});
-  EXPECT_EQ(r.status, 0) << r.err;
-  const std::regex line(R"(estimated on a real FT232R \(frame\): [0-9]+\.[0-9] s\n)"
-                        R"(estimated on a real FT232R \(fast\): [0-9]+\.[0-9] s\n)");
-  EXPECT_TRUE(std::regex_search(r.err, line)) << r.err;
-  EXPECT_EQ(Run({"--estimate", "-q", Write("bad.svf", "SDR 32 TDI (0) TDO (1);\n")}).status, 1);
+TEST_F(PlayTest, EstimateFiguresComeOnlyFromRunsThatBeganAndEnded) {
+  const std::string figures = R"(estimated on a real FT232R \(frame\): [0-9]+\.[0-9] s\n)"
+                              R"(estimated on a real FT232R \(fast\): [0-9]+\.[0-9] s\n)";
+  const std::string bad = Write("bad.svf", "SDR 32 TDI (0) TDO (1);\n");
+  struct Case {
+    std::vector<std::string> args;
+    bool full_disk;
+    int status;
+    std::string err;  // a pattern for the whole of standard error
+  };
+  const std::vector<Case> cases = {
+      {{"-q", Example()}, false, 0, figures},
+      {{"-q", bad}, false, 1, figures},
+      {{"-q", Write("x.txt", "TRST OFF;\n")}, false, 2, R"(Error - expecting a \.SVF file\n)"},
+      // A write that fails stops the estimate as it stops a run.
+      {{Example()}, true, 1, "[\\s\\S]*idcode\\.svf:1: cannot write the log to standard output: No space left on device\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--estimate");
+    std::FILE* full = c.full_disk ? std::fopen("/dev/full", "w") : nullptr;
+    const Result r = testing::PlayInProcess(args, nullptr, "", full);
+    if (full != nullptr) std::fclose(full);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+  }
+  // The log is a run's.
+  EXPECT_EQ(Run({"--estimate", Example()}).out, Run({Example()}).out);
 }
 #endif
 

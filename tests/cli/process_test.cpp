@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -47,8 +48,10 @@ void ExpectClosedLast(const std::string& trace_path) {
   EXPECT_NE(last.find("-> 0"), std::string::npos) << last;
 }
 
+constexpr int kBreakSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 TEST(Signals, EachBreakSignalEndsAWaitAtOnce) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : kBreakSignals) {
     SCOPED_TRACE(signal);
     TempDir dir;
     const std::string file = dir.Write("wait.svf", "SIR 8 TDI (01);\nRUNTEST 30 SEC;\nSTATE RESET;\n");
@@ -122,6 +125,61 @@ TEST(Signals, TheCountingPassOfAHugeFileStops) {
   EXPECT_LT(latency, kPromptMs);
   EXPECT_EQ(LastLine(child.err), file + ": stopped by the operator");
   EXPECT_EQ(child.out, "Opening " + file + "\nUh Oh, the operator stopped the run before it began.  Bailing Out\n");
+}
+
+// A statement echo far longer than a pipe holds (8 MiB), held up by a
+// reader that has not begun to read; then a signal, and the reader reads.
+TEST(Signals, AfterAStopTheLogReachesAReaderThatKeepsReadingWhole) {
+  TempDir dir;
+  const std::size_t bits = std::size_t{32} << 20U;
+  const std::string echo = "> SDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') + ");";
+  const std::string file = dir.Write("scan.svf", "SIR 8 TDI (FF);\n" + echo.substr(2) + "\nSTATE RESET;\n");
+  // A large pipe: the reader wakes the program less often.
+  Child::Options options;
+  options.stdout_pipe_size = 1 << 20;
+  for (const int signal : kBreakSignals) {
+    SCOPED_TRACE(signal);
+    Child child({file}, options);
+    // Full but for the page of the lines before the echo.
+    const int full = child.PipeSize() - 4096;
+    ASSERT_GT(full, 0);
+    const double end = child.Ms() + 20000;
+    while (child.Unread() < full && child.Ms() < end) ::usleep(2000);
+    ASSERT_GE(child.Unread(), full) << "the echo fills the pipe";
+    ::kill(child.Pid(), signal);
+    EXPECT_EQ(child.Wait(20000), 1) << child.err;
+    EXPECT_EQ(child.err.find("not read"), std::string::npos) << child.err;
+    EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator");
+    EXPECT_TRUE(child.out.find("\n" + echo + "\n") != std::string::npos)
+        << "the echo is whole: " << child.out.size() << " bytes of output";
+    EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
+  }
+}
+
+TEST(Output, ClosedStandardDescriptorsAreNotTakenByTheOutputFiles) {
+  TempDir dir;
+  const std::string file = std::string(TAVRIN_SOURCE_DIR) + "/examples/idcode.svf";
+  const std::string vcd = dir.Path("w.vcd");
+  const std::string trace = dir.Path("t.txt");
+  for (const std::vector<int>& closed : std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 1, 2}}) {
+    SCOPED_TRACE(::testing::PrintToString(closed));
+    Child::Options options;
+    options.closed = closed;
+    Child child({"--vcd", vcd, "--trace", trace, file}, options);
+    EXPECT_EQ(child.Wait(20000), 0) << child.err;
+    for (const std::string& output : {vcd, trace}) {
+      const std::string text = ReadFile(output);
+      EXPECT_EQ(text.find("Opening "), std::string::npos) << output << ": " << text.substr(0, 200);
+      EXPECT_EQ(text.find(": 12 statements"), std::string::npos) << output;
+    }
+    EXPECT_EQ(ReadFile(vcd).rfind("$date", 0), 0U);
+    ExpectClosedLast(trace);
+    // What is still open is written as usual.
+    if (closed.size() == 1) {
+      EXPECT_EQ(child.out.rfind("Opening " + file + "\n", 0) == 0, closed[0] != 1);
+      EXPECT_EQ(child.err.rfind(file + ": 12 statements", 0) == 0, closed[0] != 2) << child.err;
+    }
+  }
 }
 
 TEST(Output, APipeOrFileSeesEachLineWhileTheRunGoesOn) {
@@ -293,6 +351,53 @@ TEST(Terminal, CtrlCAtTheStepPromptBreaksAtOnce) {
   EXPECT_EQ(LastLine(WithoutBar(child.out, &bars)), file + ":2: stopped by the operator");
   ExpectClosedLast(trace);
 }
+
+#ifdef TAVRIN_HAVE_ESTIMATE
+TEST(Estimate, EachBreakSignalStopsItAsItStopsARun) {
+  TempDir dir;
+  // 32 Mi bits: about a second of simulating.
+  const std::size_t bits = std::size_t{32} << 20U;
+  const std::string file =
+      dir.Write("scan.svf", "SIR 8 TDI (FF);\nSDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') +
+                                ");\nSTATE RESET;\n");
+  for (const int signal : kBreakSignals) {
+    SCOPED_TRACE(signal);
+    Child child({"--estimate", file});
+    ASSERT_TRUE(child.WaitForLine("lNumBytes= " + std::to_string(bits * 3), 20000)) << child.err;
+    ::kill(child.Pid(), signal);
+    EXPECT_EQ(child.Wait(20000), 1) << child.err;
+    // No figure for a run cut short: the summary says where it stopped.
+    EXPECT_EQ(child.err, file + ":2: stopped by the operator\n");
+    EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
+  }
+}
+
+TEST(Estimate, ItsMemoryDoesNotGrowWithTheLog) {
+  TempDir dir;
+  // 16 MiB of log.
+  std::string text = "SIR 8 TDI (01);\n";
+  const std::string comment = "// " + std::string(200, 'x') + "\n";
+  for (int i = 0; i < 80'000; ++i) text += comment;
+  const std::string file = dir.Write("long-log.svf", text);
+  Child::Options options;
+  options.sample_memory = true;
+  // A sanitizer's quarantine of freed memory is not what the program keeps.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  options.environment = {std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") +
+                         "quarantine_size_mb=0"};
+  auto peak = [&](const std::vector<std::string>& args) {
+    Child child(args, options);
+    EXPECT_EQ(child.Wait(60000), 0) << child.err;
+    Report("peak memory of " + args.front() + (args.size() > 2 ? " " + args[1] : ""),
+           static_cast<double>(child.PeakKb()), "KiB");
+    return child.PeakKb();
+  };
+  const long run = peak({"-q", file});
+  ASSERT_GT(run, 0);
+  EXPECT_LT(peak({"--estimate", "-q", file}), run + 8L * 1024);
+  EXPECT_LT(peak({"--estimate", file}), run + 8L * 1024) << "with the log printed";
+}
+#endif
 
 }  // namespace
 }  // namespace tavrin::cli

@@ -1,10 +1,12 @@
 #include "adapter/usbsim/estimate.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "adapter/ftdi/ftdi_d2xx.h"
 #include "adapter/usbsim/sim_clock.h"
@@ -16,26 +18,132 @@ namespace tavrin::adapter::usbsim {
 
 namespace {
 
+// The log's last line without the log: the text after the last CR LF, or
+// when there is none the line before it, each cut to kLastLineChars.
+class LastLine {
+ public:
+  void Add(std::string_view text) {
+    for (;;) {
+      const std::size_t lf = text.find('\n');
+      const std::string_view part = text.substr(0, lf);
+      // A CR LF may be split over two calls.
+      const bool line_end = lf != std::string_view::npos && (lf > 0 ? part.back() == '\r' : cr_last_);
+      Keep(part);
+      if (lf == std::string_view::npos) return;
+      if (line_end) {
+        if (!current_.empty() && current_.back() == '\r') current_.pop_back();
+        previous_.swap(current_);
+        current_.clear();
+        cr_last_ = false;
+      } else {
+        Keep("\n");
+      }
+      text.remove_prefix(lf + 1);
+    }
+  }
+  void Clear() {
+    current_.clear();
+    previous_.clear();
+    cr_last_ = false;
+  }
+  [[nodiscard]] const std::string& Text() const { return current_.empty() ? previous_ : current_; }
+
+ private:
+  void Keep(std::string_view text) {
+    if (text.empty()) return;
+    cr_last_ = text.back() == '\r';
+    const std::size_t room = EstimateResult::kLastLineChars - std::min(current_.size(), EstimateResult::kLastLineChars);
+    current_.append(text.substr(0, room));
+  }
+  std::string current_;
+  std::string previous_;
+  bool cr_last_ = false;
+};
+
 // The window in memory, noting the simulated time at which the run opens
-// the file: everything before is start-up and set-up.
+// the file: everything before is start-up and set-up. The log is kept only
+// when asked for; else it goes to the echo window, if any, and only its
+// last line is remembered.
 class EstimateWindow final : public MemoryWindow {
  public:
-  explicit EstimateWindow(const SimClock& clock) : clock_(clock) {}
+  EstimateWindow(const SimClock& clock, const EstimateOptions& options) : clock_(clock), options_(options) {}
+
+  void AppendLog(std::string_view text) override {
+    if (Kept()) {
+      MemoryWindow::AppendLog(text);
+    } else {
+      last_.Add(text);
+      last_.Add("\r\n");
+      if (options_.echo != nullptr) options_.echo->AppendLog(text);
+    }
+    Poll();
+  }
+
+  void AppendLogNoBreak(std::string_view text) override {
+    if (Kept()) {
+      MemoryWindow::AppendLogNoBreak(text);
+    } else {
+      last_.Add(text);
+      if (options_.echo != nullptr) options_.echo->AppendLogNoBreak(text);
+    }
+  }
 
   void ReplaceLog(std::string_view text) override {
     if (!opened_ && text.rfind("Opening ", 0) == 0) {
       opened_ = true;
       opened_at_ = clock_.Now();
     }
-    MemoryWindow::ReplaceLog(text);
+    if (Kept()) {
+      MemoryWindow::ReplaceLog(text);
+    } else {
+      last_.Clear();
+      last_.Add(text);
+      if (options_.echo != nullptr) options_.echo->ReplaceLog(text);
+    }
+  }
+
+  void ShowMessage(std::string_view text) override {
+    if (options_.echo != nullptr) {
+      options_.echo->ShowMessage(text);
+    } else {
+      MemoryWindow::ShowMessage(text);
+    }
+  }
+
+  void ProcessPendingEvents() override {
+    MemoryWindow::ProcessPendingEvents();
+    if (options_.echo != nullptr) options_.echo->ProcessPendingEvents();
+    Poll();
+  }
+
+  void ProcessPendingEventsNow() override {
+    MemoryWindow::ProcessPendingEvents();
+    if (options_.echo != nullptr) options_.echo->ProcessPendingEventsNow();
+    Poll();
   }
 
   [[nodiscard]] Ticks OpenedAt() const { return opened_ ? opened_at_ : clock_.Now(); }
 
+  [[nodiscard]] std::string LastLogLine() const {
+    if (!Kept()) return last_.Text();
+    std::vector<std::string> lines = LogLines();
+    return lines.empty() ? std::string() : lines.back().substr(0, EstimateResult::kLastLineChars);
+  }
+
+  // Break, as the button does.
+  std::function<void()> brk;
+
  private:
+  [[nodiscard]] bool Kept() const { return options_.keep_log && options_.echo == nullptr; }
+  void Poll() {
+    if (options_.stop && brk && options_.stop()) brk();
+  }
+
   const SimClock& clock_;
+  const EstimateOptions& options_;
   bool opened_ = false;
   Ticks opened_at_ = 0;
+  LastLine last_;
 };
 
 EstimateResult Play(const EstimateOptions& options) {
@@ -44,8 +152,9 @@ EstimateResult Play(const EstimateOptions& options) {
   auto api = std::make_unique<SimFtdiApi>(board, options.profile, clock);
   SimFtdiApi& bus = *api;
   FtdiD2xx chip(std::move(api));
-  EstimateWindow window(clock);
+  EstimateWindow window(clock, options);
   player::Player player(window, chip, clock);
+  window.brk = [&player] { player.cmd_breakstep_Click(); };
 
   player.Form_Load();
   // The pins, the rate, the reading; then the file, as tavrin-play applies
@@ -74,6 +183,9 @@ EstimateResult Play(const EstimateOptions& options) {
   EstimateResult r;
   r.outcome = player.driver.LastOutcome();
   r.statements = player.driver.StatementsExecuted();
+  r.stop_line = player.driver.StopLine();
+  r.checks_passed = player.interpreter.ChecksPassed();
+  r.stopped = player.driver.StoppedByOperator();
   r.seconds = Seconds(clock.Now());
   r.setup_seconds = Seconds(window.OpenedAt());
   r.usb = bus.Chip().Stats();
@@ -87,9 +199,8 @@ EstimateResult Play(const EstimateOptions& options) {
   r.sleeps = clock.Sleeps();
   r.polls = clock.Polls();
   r.messages = window.messages;
-  std::vector<std::string> lines = window.LogLines();
-  if (!lines.empty()) r.last_log_line = lines.back();
-  if (options.keep_log) r.log = std::move(lines);
+  r.last_log_line = window.LastLogLine();
+  if (options.keep_log && options.echo == nullptr) r.log = window.LogLines();
   return r;
 }
 

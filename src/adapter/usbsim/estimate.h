@@ -2,6 +2,8 @@
 // How long a file would take on a real USB FT232R: the file played by the
 // player through the real-adapter backend (FtdiD2xx) on the simulated chip,
 // in simulated time.
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "adapter/usbsim/timing.h"
 #include "adapter/usbsim/usb_chip.h"
 #include "adapter/virtual/board_spec.h"
+#include "common/window.h"
 #include "svf/run_driver.h"
 
 namespace tavrin::adapter::usbsim {
@@ -32,6 +35,12 @@ struct EstimateOptions {
   std::string rate;
   // Hand back the run's whole log (it may be large).
   bool keep_log = false;
+  // Where the run's log and message boxes go as they come, instead of being
+  // kept (keep_log then keeps nothing); its event passes run with the run's.
+  Window* echo = nullptr;
+  // Asked at every event pass and log line of the run: true breaks the run
+  // there, as the Break button does.
+  std::function<bool()> stop;
 };
 
 struct EstimateResult {
@@ -53,11 +62,18 @@ struct EstimateResult {
   std::uint64_t polls = 0;
   UsbStats usb;  // counts over the whole run
   std::uint64_t statements = 0;
-  // The message boxes of the run, its log's last line, and the whole log
-  // when asked for.
+  // Where the run stopped (the file's line, 0 before the first), how many
+  // checks passed, and whether it was broken (stop, or Break).
+  std::uint64_t stop_line = 0;
+  std::uint64_t checks_passed = 0;
+  bool stopped = false;
+  // The message boxes of the run (none when echoed), its log's last line
+  // (at most kLastLineChars of it), and the whole log when asked for.
   std::vector<std::string> messages;
   std::string last_log_line;
   std::vector<std::string> log;
+
+  static constexpr std::size_t kLastLineChars = 1000;
 };
 
 // Plays the file once, start to end, as tavrin-play does with no other
