@@ -190,12 +190,12 @@ int PrintChain(player::Player& p, ConsoleWindow& window, std::FILE* out, std::FI
     }
     std::fputs(line, out);
   }
-  std::fprintf(out, "chain: %zu device%s, instruction registers %u bits in all (first device nearest TDI)\n",
-               chain->devices.size(), chain->devices.size() == 1 ? "" : "s", chain->ir_length);
   if (!chain->problem.empty()) {
     window.PrintError("tavrin-play: " + chain->problem);
     return FinishStdio(out, err, kExitRunFailed);
   }
+  std::fprintf(out, "chain: %zu device%s, instruction registers %u bits in all (first device nearest TDI)\n",
+               chain->devices.size(), chain->devices.size() == 1 ? "" : "s", chain->ir_length);
   return FinishStdio(out, err, kExitOk);
 }
 
