@@ -474,6 +474,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   int status = Play(p, window, s, out, err, facts);
   // Every way out of a run closes the adapter and releases its pins.
   ShutDown(p);
+  if (p.adapter.CloseFailed() && status == kExitOk) status = kExitRunFailed;
   window.Finish();
   if (const int error = window.OutputError(); error != 0) {
     if (error == ETIMEDOUT) {

@@ -29,7 +29,9 @@ inline constexpr const char* kMsgPortSetup = "Port Setup missing or outdated.  R
 // Functions" of the window, on the chip call set.
 class Adapter {
  public:
-  Adapter(D2xx& chip, Window& window) : chip_(chip), window_(window) {}
+  Adapter(D2xx& chip, Window& window) : chip_(chip), window_(window), reporting_(*this) {}
+  Adapter(const Adapter&) = delete;
+  Adapter& operator=(const Adapter&) = delete;
 
   // Discovery and connection.
   void cmd_Find_Click();
@@ -40,6 +42,9 @@ class Adapter {
   void OpenBySerialNumber(const std::string& serial);
   void ShowBadResult(FtStatus status, std::string_view label);
   void ShutdownInterface();
+  // The last FT_Close failed: the chip may still be open, and its pins
+  // driven. Cleared by the next close that succeeds.
+  [[nodiscard]] bool CloseFailed() const { return close_failed_; }
 
   // Bit-bang set-up and pin assignment.
   void cmd_FTSetup_Click();
@@ -58,7 +63,10 @@ class Adapter {
   // The direction mask of the set-up: TMS, TDI and TCK as outputs.
   [[nodiscard]] std::uint8_t DirectionMask() const;
 
-  [[nodiscard]] D2xx& Chip() { return chip_; }
+  // The chip, for the clock stream and the command line. A failure of
+  // FT_Purge or FT_GetBitMode through it, which its callers go on from (the
+  // start of a run's stream), is shown with the call's name.
+  [[nodiscard]] D2xx& Chip() { return reporting_; }
   [[nodiscard]] Window& Ui() { return window_; }
 
   Flag InterfaceOpen = kFalse;
@@ -70,9 +78,62 @@ class Adapter {
 
  private:
   void Open(const std::string& what, std::uint32_t flags);
+
+  // Passes every call on to the chip; shows a failed FT_Purge or
+  // FT_GetBitMode through the adapter.
+  class ReportingChip final : public D2xx {
+   public:
+    explicit ReportingChip(Adapter& adapter) : adapter_(adapter) {}
+    FtStatus FT_ListDevices(std::uint32_t* count, std::uint32_t flags) override {
+      return Inner().FT_ListDevices(count, flags);
+    }
+    FtStatus FT_ListDevices(std::uint32_t index, char* buffer, std::size_t buffer_size,
+                            std::uint32_t flags) override {
+      return Inner().FT_ListDevices(index, buffer, buffer_size, flags);
+    }
+    FtStatus FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHandle* handle) override {
+      return Inner().FT_OpenEx(arg, flags, handle);
+    }
+    FtStatus FT_Close(FtHandle handle) override { return Inner().FT_Close(handle); }
+    FtStatus FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) override {
+      return Inner().FT_GetQueueStatus(handle, rx_bytes);
+    }
+    FtStatus FT_SetUSBParameters(FtHandle handle, std::uint32_t in_size, std::uint32_t out_size) override {
+      return Inner().FT_SetUSBParameters(handle, in_size, out_size);
+    }
+    FtStatus FT_SetLatencyTimer(FtHandle handle, std::uint8_t ms) override {
+      return Inner().FT_SetLatencyTimer(handle, ms);
+    }
+    FtStatus FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override {
+      return Inner().FT_SetBitMode(handle, mask, mode);
+    }
+    FtStatus FT_SetBaudRate(FtHandle handle, std::uint32_t rate) override {
+      return Inner().FT_SetBaudRate(handle, rate);
+    }
+    FtStatus FT_SetDivisor(FtHandle handle, std::uint16_t divisor) override {
+      return Inner().FT_SetDivisor(handle, divisor);
+    }
+    FtStatus FT_Write(FtHandle handle, const std::uint8_t* data, std::uint32_t size,
+                      std::uint32_t* written) override {
+      return Inner().FT_Write(handle, data, size, written);
+    }
+    FtStatus FT_Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override {
+      return Inner().FT_Read(handle, buffer, size, read);
+    }
+    FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) override;
+    FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) override;
+    [[nodiscard]] std::string LastErrorText() const override { return adapter_.chip_.LastErrorText(); }
+
+   private:
+    D2xx& Inner() { return adapter_.chip_; }
+    Adapter& adapter_;
+  };
+
   D2xx& chip_;
   Window& window_;
+  ReportingChip reporting_;
   std::string last_description_;
+  bool close_failed_ = false;
 };
 
 // The description part of a list entry: the text after its first " - ", or

@@ -78,6 +78,7 @@ void Adapter::Open(const std::string& what, std::uint32_t flags) {
 void Adapter::cmd_CloseInterface_Click() {
   if (InterfaceOpen == kTrue) {
     const FtStatus status = chip_.FT_Close(DeviceHandle);
+    close_failed_ = status != FT_OK;
     if (status != FT_OK) ShowBadResult(status, "FT_Close");
   }
   window_.SetDevStateColour(kColourRed);
@@ -103,6 +104,18 @@ void Adapter::ShutdownInterface() {
   } else {
     window_.ShowMessage(kMsgPortSetup);
   }
+}
+
+FtStatus Adapter::ReportingChip::FT_GetBitMode(FtHandle handle, std::uint8_t* pins) {
+  const FtStatus status = Inner().FT_GetBitMode(handle, pins);
+  adapter_.ShowBadResult(status, "FT_GetBitMode");
+  return status;
+}
+
+FtStatus Adapter::ReportingChip::FT_Purge(FtHandle handle, std::uint32_t mask) {
+  const FtStatus status = Inner().FT_Purge(handle, mask);
+  adapter_.ShowBadResult(status, "FT_Purge");
+  return status;
 }
 
 }  // namespace tavrin::adapter

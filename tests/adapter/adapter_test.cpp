@@ -105,10 +105,29 @@ TEST_F(AdapterTest, CloseAlwaysTurnsRedAndClearsBothFlags) {
 
   adapter.cmd_Find_Click();
   adapter.cmd_OpenInterface_Click();
-  chip.FailCall("FT_Close", 0, FT_IO_ERROR);
+  chip.FailCall("FT_Close", 1, FT_IO_ERROR);
   adapter.cmd_CloseInterface_Click();
   EXPECT_EQ(window.messages.back(), "Bad result: FT_Close returned 0x4");
   EXPECT_EQ(adapter.InterfaceOpen, kFalse);
+  EXPECT_TRUE(adapter.CloseFailed()) << "the chip may still be open";
+  adapter.cmd_CloseInterface_Click();  // nothing open: nothing closed
+  EXPECT_TRUE(adapter.CloseFailed());
+  adapter.cmd_OpenInterface_Click();
+  adapter.cmd_CloseInterface_Click();
+  EXPECT_FALSE(adapter.CloseFailed());
+}
+
+// The start of a run's stream goes on after them, but not without a word.
+TEST_F(AdapterTest, AFailedPurgeOrPinReadAtTheStartOfAStreamIsShown) {
+  for (const char* call : {"FT_Purge", "FT_GetBitMode"}) {
+    SCOPED_TRACE(call);
+    testing::Rig r;
+    r.LoadOpenSetUp();
+    r.chip.FailCall(call, 1, FT_IO_ERROR);
+    r.player.engine.ResetTap();
+    EXPECT_EQ(r.window.messages, std::vector<std::string>{std::string("Bad result: ") + call + " returned 0x4"});
+    EXPECT_TRUE(r.player.engine.Sync());
+  }
 }
 
 TEST_F(AdapterTest, ShutdownClosesOnlyASetUpAdapter) {

@@ -94,6 +94,22 @@ TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
   EXPECT_EQ(board.CallCount(Op::Close), 1);
 }
 
+// A chip that would not close may still drive its pins: the status says so.
+TEST(WaysOut, AFailedCloseIsShownAndEndsWithStatusOne) {
+  TempDir dir;
+  const std::string svf = dir.Write("x.svf", kIdcode);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{svf}, std::vector<std::string>{"--detect"}}) {
+    SCOPED_TRACE(args.front());
+    VirtualD2xx board;
+    board.FailCall(Op::Close, 1, adapter::FT_IO_ERROR);
+    const PlayResult r = PlayInProcess(args, &board);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Bad result: FT_Close returned 0x4"), std::string::npos) << r.err;
+    EXPECT_EQ(board.CallCount(Op::Close), 1);
+    EXPECT_TRUE(board.IsOpen());
+  }
+}
+
 TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
   TempDir dir;
   const std::string good = dir.Write("x.svf", kIdcode);
