@@ -1,7 +1,6 @@
 #include "adapter/usbsim/sim_ftdi_api.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 

@@ -197,6 +197,7 @@ FtStatus VirtualD2xx::FT_SetBaudRate(FtHandle handle, std::uint32_t rate) {
   if (const FtStatus s = EnterWithHandle(Op::SetBaudRate, handle); s != FT_OK) return s;
   // As the real chip: a rate no divisor comes within 5 % of is refused, and
   // the rate is left as it was.
+  if (rate == 0) return Failed(FT_INVALID_BAUD_RATE, "baud rate 0 is not possible");
   if (!Ft232rDivisorFor(rate)) {
     return Failed(FT_INVALID_BAUD_RATE, "baud rate " + std::to_string(rate) + " is out of the chip's reach");
   }
