@@ -190,12 +190,12 @@ int PrintChain(player::Player& p, ConsoleWindow& window, std::FILE* out, std::FI
     }
     std::fputs(line, out);
   }
-  std::fprintf(out, "chain: %zu device%s, instruction registers %u bits in all (first device nearest TDI)\n",
-               chain->devices.size(), chain->devices.size() == 1 ? "" : "s", chain->ir_length);
   if (!chain->problem.empty()) {
     window.PrintError("tavrin-play: " + chain->problem);
     return FinishStdio(out, err, kExitRunFailed);
   }
+  std::fprintf(out, "chain: %zu device%s, instruction registers %u bits in all (first device nearest TDI)\n",
+               chain->devices.size(), chain->devices.size() == 1 ? "" : "s", chain->ir_length);
   return FinishStdio(out, err, kExitOk);
 }
 
@@ -528,9 +528,10 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
 
   p.Form_Load();
   std::optional<RunFacts> facts;
-  const int status = Play(p, window, s, out, err, facts);
+  int status = Play(p, window, s, out, err, facts);
   // Every way out of a run closes the adapter and releases its pins.
   ShutDown(p);
+  if (p.adapter.CloseFailed() && status == kExitOk) status = kExitRunFailed;
   window.Finish();
   return Conclude(window, facts, status);
 }

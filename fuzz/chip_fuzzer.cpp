@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adapter/baud_divisor.h"
 #include "adapter/virtual/board_spec.h"
 #include "adapter/virtual/virtual_d2xx.h"
 
@@ -438,8 +439,8 @@ class Rig {
       const ad::FtStatus got = chip_.FT_SetBaudRate(h, rate);
       if (gate != ad::FT_OK) {
         RequireStatus(got, gate, "FT_SetBaudRate");
-      } else if (rate == 0) {
-        // No divisor gives rate 0; the rate stays as it was.
+      } else if (!ad::Ft232rDivisorFor(rate)) {
+        // No divisor comes within 5 % of it; the rate stays as it was.
         RequireStatus(got, ad::FT_INVALID_BAUD_RATE, "FT_SetBaudRate");
       } else {
         RequireStatus(got, ad::FT_OK, "FT_SetBaudRate");

@@ -30,6 +30,8 @@ inline constexpr const char* kMsgPortSetup = "Port Setup missing or outdated.  R
 class Adapter {
  public:
   Adapter(D2xx& chip, Window& window) : chip_(chip), window_(window) {}
+  Adapter(const Adapter&) = delete;
+  Adapter& operator=(const Adapter&) = delete;
 
   // Discovery and connection.
   void cmd_Find_Click();
@@ -40,6 +42,9 @@ class Adapter {
   void OpenBySerialNumber(const std::string& serial);
   void ShowBadResult(FtStatus status, std::string_view label);
   void ShutdownInterface();
+  // The last FT_Close failed: the chip may still be open, and its pins
+  // driven. Cleared by the next close that succeeds.
+  [[nodiscard]] bool CloseFailed() const { return close_failed_; }
 
   // Bit-bang set-up and pin assignment.
   void cmd_FTSetup_Click();
@@ -74,6 +79,7 @@ class Adapter {
   D2xx& chip_;
   Window& window_;
   std::string last_description_;
+  bool close_failed_ = false;
 };
 
 // What ShowBadResult says of a failed chip call.

@@ -83,6 +83,7 @@ void Adapter::Open(const std::string& what, std::uint32_t flags) {
 void Adapter::cmd_CloseInterface_Click() {
   if (InterfaceOpen == kTrue) {
     const FtStatus status = chip_.FT_Close(DeviceHandle);
+    close_failed_ = status != FT_OK;
     if (status != FT_OK) ShowBadResult(status, "FT_Close");
   }
   window_.SetDevStateColour(kColourRed);

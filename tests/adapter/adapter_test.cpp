@@ -105,10 +105,36 @@ TEST_F(AdapterTest, CloseAlwaysTurnsRedAndClearsBothFlags) {
 
   adapter.cmd_Find_Click();
   adapter.cmd_OpenInterface_Click();
-  chip.FailCall("FT_Close", 0, FT_IO_ERROR);
+  chip.FailCall("FT_Close", 1, FT_IO_ERROR);
   adapter.cmd_CloseInterface_Click();
   EXPECT_EQ(window.messages.back(), "Bad result: FT_Close returned 0x4");
   EXPECT_EQ(adapter.InterfaceOpen, kFalse);
+  EXPECT_TRUE(adapter.CloseFailed()) << "the chip may still be open";
+  adapter.cmd_CloseInterface_Click();  // nothing open: nothing closed
+  EXPECT_TRUE(adapter.CloseFailed());
+  adapter.cmd_OpenInterface_Click();
+  adapter.cmd_CloseInterface_Click();
+  EXPECT_FALSE(adapter.CloseFailed());
+}
+
+// The start of a run's stream goes on after them, but not without a word.
+// The stream starts from the receive queue emptied and the pins read:
+// without either, the run ends with the call named, in the log and a box.
+TEST_F(AdapterTest, AFailedPurgeOrPinReadAtTheStartOfAStreamEndsTheRun) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"FT_Purge", "Bad result: FT_Purge - clear the receive queue returned 0x4"},
+      {"FT_GetBitMode", "Bad result: FT_GetBitMode - read the pins returned 0x4"}};
+  for (const auto& [call, text] : cases) {
+    SCOPED_TRACE(call);
+    testing::Rig r;
+    r.LoadOpenSetUp();
+    r.chip.FailCall(call, 1, FT_IO_ERROR);
+    r.player.engine.ResetTap();
+    EXPECT_EQ(r.window.messages, std::vector<std::string>{text});
+    EXPECT_EQ(r.window.LogLines().back(), text);
+    EXPECT_FALSE(r.player.engine.Sync());
+    EXPECT_EQ(r.player.flags.StopRequested, kTrue);
+  }
 }
 
 TEST_F(AdapterTest, ShutdownClosesOnlyASetUpAdapter) {

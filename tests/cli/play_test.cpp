@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/chains.h"
+#include "adapter/virtual/virtual_d2xx.h"
 #include "play_rig.h"
 
 namespace tavrin::cli {
@@ -187,6 +189,49 @@ TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
   EXPECT_EQ(two.status, 0) << two.err;
   EXPECT_NE(two.out.find("device 1: IDCODE 24001093  Xilinx (AMD)\n"), std::string::npos) << two.out;
   EXPECT_NE(two.out.find("chain: 2 devices, instruction registers 14 bits"), std::string::npos) << two.out;
+}
+
+// Up to 64 devices and 4096 instruction register bits the chain is listed;
+// beyond, or with no device on TDO, one line says so and the status is 1.
+TEST_F(PlayTest, DetectListsLongChainsAndFailsBeyondTheBoundsOrWithoutADevice) {
+  using tavrin::testing::ChainOf;
+  const std::string wiring = "; check the TDO pin, the cable and the board's power\n";
+  struct Case {
+    const char* name;
+    adapter::virt::BoardSpec board;
+    std::vector<std::string> options;
+    int status;
+    std::string out_end;  // the end of standard output
+    std::string err;
+  };
+  const Case cases[] = {
+      {"32 x IR 64", ChainOf(32, 64), {}, 0,
+       "device 31: IDCODE 0001F093  Xilinx (AMD)\n"
+       "chain: 32 devices, instruction registers 2048 bits in all (first device nearest TDI)\n", ""},
+      {"64 x IR 64", ChainOf(64, 64), {}, 0,
+       "device 63: IDCODE 0003F093  Xilinx (AMD)\n"
+       "chain: 64 devices, instruction registers 4096 bits in all (first device nearest TDI)\n", ""},
+      {"65 devices", ChainOf(65, 64), {}, 1, "",
+       "tavrin-play: the chain has more than 64 devices, the most that can be read\n"},
+      {"TDO on a free pin", adapter::virt::DefaultBoard(), {"--tdo", "D3"}, 1, "",
+       "tavrin-play: no device found: TDO stayed high through every bit" + wiring},
+      {"TDO on the board's TCK line", adapter::virt::DefaultBoard(), {"--tck", "D4", "--tdo", "D7"}, 1, "",
+       "tavrin-play: no device found: TDO stayed low through every bit" + wiring},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    adapter::virt::VirtualD2xx chip(c.board);
+    std::vector<std::string> args = c.options;
+    args.emplace_back("--detect");
+    const Result r = testing::PlayInProcess(args, &chip);
+    EXPECT_EQ(r.status, c.status);
+    ASSERT_GE(r.out.size(), c.out_end.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - c.out_end.size()), c.out_end);
+    if (c.out_end.empty()) {
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(r.err, c.err);
+  }
 }
 
 #ifdef TAVRIN_HAVE_ESTIMATE

@@ -94,6 +94,22 @@ TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
   EXPECT_EQ(board.CallCount(Op::Close), 1);
 }
 
+// A chip that would not close may still drive its pins: the status says so.
+TEST(WaysOut, AFailedCloseIsShownAndEndsWithStatusOne) {
+  TempDir dir;
+  const std::string svf = dir.Write("x.svf", kIdcode);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{svf}, std::vector<std::string>{"--detect"}}) {
+    SCOPED_TRACE(args.front());
+    VirtualD2xx board;
+    board.FailCall(Op::Close, 1, adapter::FT_IO_ERROR);
+    const PlayResult r = PlayInProcess(args, &board);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Bad result: FT_Close returned 0x4"), std::string::npos) << r.err;
+    EXPECT_EQ(board.CallCount(Op::Close), 1);
+    EXPECT_TRUE(board.IsOpen());
+  }
+}
+
 TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
   TempDir dir;
   const std::string good = dir.Write("x.svf", kIdcode);
@@ -120,29 +136,36 @@ TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
   EXPECT_EQ(PlayInProcess({"--tms", "7", good}, &board).err,
             "tavrin-play: TCK and TMS would share pin D7 (TCK is on D7 by default, --tms 7); each signal needs a "
             "pin of its own\n");
-  // Pins swapped in full, and rates at both ends, are taken.
+  // Pins swapped in full are taken; rates at both ends go to the chip, which
+  // refuses them as a real FT232R does.
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--tck", "D5", "--tdi", "D7", good}, {"--rate", "1", good}, {"--rate", "2147483647", good}}) {
     VirtualD2xx played;
-    EXPECT_NE(PlayInProcess(args, &played).status, 2) << args[1];
-    EXPECT_EQ(played.CallCount(Op::SetBaudRate), args.front() == "--rate" ? 1 : 0);
+    const PlayResult r = PlayInProcess(args, &played);
+    const bool rate = args.front() == "--rate";
+    EXPECT_EQ(played.CallCount(Op::SetBaudRate), rate ? 1 : 0);
+    EXPECT_EQ(r.status == 2, rate) << args[1];
+    EXPECT_EQ(r.err.find("Bad result: FT_SetBaudRate returned 0x7") != std::string::npos, rate) << r.err;
   }
 }
 
-TEST(Refusals, TheVirtualBoardRefusesRateZeroAsARealChipDoes) {
-  MemoryWindow window;
-  VirtualD2xx board;
-  SystemClock clock;
-  player::Player p(window, board, clock);
-  p.Form_Load();
-  p.cmd_OpenInterface_Click();
-  window.baud_text = "0";  // typed into "Baud Register"
-  p.txt_Baud_Change();
-  p.cmd_FTSetup_Click();
-  EXPECT_EQ(p.adapter.PortSetupValid, kFalse);
-  ASSERT_FALSE(window.messages.empty());
-  EXPECT_EQ(window.messages.back(), "Bad result: FT_SetBaudRate returned 0x7");
-  EXPECT_EQ(board.BaudRate(), 9600U) << "the rate stays as it was";
+TEST(Refusals, TheVirtualBoardRefusesTheRatesARealChipRefuses) {
+  for (const char* typed : {"0", "1", "174", "2500000"}) {  // typed into "Baud Register"
+    SCOPED_TRACE(typed);
+    MemoryWindow window;
+    VirtualD2xx board;
+    SystemClock clock;
+    player::Player p(window, board, clock);
+    p.Form_Load();
+    p.cmd_OpenInterface_Click();
+    window.baud_text = typed;
+    p.txt_Baud_Change();
+    p.cmd_FTSetup_Click();
+    EXPECT_EQ(p.adapter.PortSetupValid, kFalse);
+    ASSERT_FALSE(window.messages.empty());
+    EXPECT_EQ(window.messages.back(), "Bad result: FT_SetBaudRate returned 0x7");
+    EXPECT_EQ(board.BaudRate(), 9600U) << "the rate stays as it was";
+  }
 }
 
 #ifdef TAVRIN_TEST_FTDI

@@ -144,8 +144,14 @@ struct BaudCase {
 
 class SimFtdiBaud : public ::testing::TestWithParam<BaudCase> {};
 
+// The virtual board refuses the same rates, with the status of the real chip.
 TEST_P(SimFtdiBaud, AUartRateSetsTheNearestDivisorOrIsRefused) {
   const BaudCase& bc = GetParam();
+  virt::VirtualD2xx board;
+  FtHandle h = 0;
+  ASSERT_EQ(board.FT_OpenEx(virt::kVirtualSerial, FT_OPEN_BY_SERIAL_NUMBER, &h), FT_OK);
+  EXPECT_EQ(board.FT_SetBaudRate(h, static_cast<std::uint32_t>(bc.rate)), bc.result == 0 ? FT_OK : FT_INVALID_BAUD_RATE);
+  EXPECT_EQ(board.BaudRate(), bc.result == 0 ? static_cast<std::uint32_t>(bc.rate) : 9600U);
   Bus bus;
   auto port = bus.Open();
   const std::uint64_t requests = bus.api.Chip().Stats().control_requests;
@@ -164,7 +170,10 @@ INSTANTIATE_TEST_SUITE_P(Rates, SimFtdiBaud,
                                            BaudCase{115200, 0, 208}, BaudCase{3000000, 0, 8},
                                            BaudCase{3100000, 0, 8}, BaudCase{2000000, 0, 12},
                                            BaudCase{1500000, 0, 16}, BaudCase{1750000, -1, 0},
-                                           BaudCase{5000000, -1, 0}, BaudCase{100, -1, 0}, BaudCase{0, -1, 0}));
+                                           BaudCase{5000000, -1, 0}, BaudCase{100, -1, 0}, BaudCase{0, -1, 0},
+                                           BaudCase{1, -1, 0}, BaudCase{174, -1, 0}, BaudCase{180, 0, 0x1FFFF},
+                                           BaudCase{200, 0, 120000}, BaudCase{3150000, 0, 8},
+                                           BaudCase{3160000, -1, 0}, BaudCase{2147483647, -1, 0}));
 
 // --- The board behind the chip ---
 

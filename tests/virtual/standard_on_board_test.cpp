@@ -17,6 +17,7 @@
 #include "common/memory_window.h"
 #include "jtag/detect.h"
 #include "player/player.h"
+#include "../support/chains.h"
 #include "corpus_boards.h"
 
 namespace tavrin::adapter::virt {
@@ -121,6 +122,83 @@ TEST(DetectOnBoard, ListsEveryDeviceAndTheTotalIrLength) {
     EXPECT_EQ(ids, c.ids);
     EXPECT_EQ(report->ir_length, c.ir);
     EXPECT_EQ(rig.chip.Chain().Device(0).State(), TapState::TestLogicReset);
+  }
+}
+
+// Long chains up to the bounds, chains beyond them, and a TDO that shows
+// no device (on a free pin: high; on the board's TCK line, which nothing
+// drives: low).
+TEST(DetectOnBoard, LongChainsToTheBoundsAndBeyondAndNoDevice) {
+  using tavrin::testing::ChainOf;
+  BoardSpec free_pin = DefaultBoard();
+  free_pin.wiring.tdo = 3;
+  BoardSpec on_tck = DefaultBoard();
+  on_tck.wiring.tck = 6;
+  on_tck.wiring.tdo = 3;
+  const std::string wiring = "; check the TDO pin, the cable and the board's power";
+  struct Case {
+    const char* name;
+    BoardSpec board;
+    jtag::ChainLimits limits;
+    std::uint32_t ir;
+    std::string problem;
+    bool devices_read;  // the devices are listed
+  };
+  const Case cases[] = {
+      {"17 x IR 64", ChainOf(17, 64), {}, 1088, "", true},
+      {"32 x IR 64", ChainOf(32, 64), {}, 2048, "", true},
+      {"64 x IR 64", ChainOf(64, 64), {}, 4096, "", true},
+      {"64 in BYPASS", ChainOf(64, 2, false), {}, 128, "", true},
+      {"65 devices", ChainOf(65, 2), {}, 0, "the chain has more than 64 devices, the most that can be read", false},
+      {"65 in BYPASS", ChainOf(65, 2, false), {}, 0, "the chain has more than 64 devices, the most that can be read",
+       false},
+      {"17 of at most 16", ChainOf(17, 8), {16, 4096}, 0,
+       "the chain has more than 16 devices, the most that can be read", false},
+      {"IR over a lower bound", ChainOf(2, 64), {64, 100}, 0,
+       "the instruction registers hold more than 100 bits in all, the most that can be read", true},
+      {"TDO high", free_pin, {}, 0, "no device found: TDO stayed high through every bit" + wiring, false},
+      {"TDO low", on_tck, {}, 0, "no device found: TDO stayed low through every bit" + wiring, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StandardRig rig(c.board);
+    rig.player.Form_Load();
+    ASSERT_TRUE(rig.player.adapter.SetUpIfNeeded());
+    const auto report = jtag::DetectChain(rig.player.engine, c.limits);
+    EXPECT_EQ(report.problem, c.problem);
+    EXPECT_EQ(report.ir_length, c.ir);
+    std::vector<std::optional<std::uint32_t>> ids, want;
+    for (const auto& d : report.devices) ids.push_back(d.idcode);
+    if (c.devices_read) {
+      for (const auto& d : c.board.chain) want.push_back(d.idcode);
+    }
+    EXPECT_EQ(ids, want);
+    EXPECT_EQ(rig.chip.Chain().Device(0).State(), TapState::TestLogicReset);
+  }
+}
+
+// A write that fails in either scan: the chain was not read, whatever the
+// other scan gave.
+TEST(DetectOnBoard, AFailedWriteInEitherScanIsNoReading) {
+  StandardRig clean(TwoDevices());
+  clean.player.Form_Load();
+  ASSERT_TRUE(clean.player.adapter.SetUpIfNeeded());
+  const int before = clean.chip.CallCount(Op::Write);
+  ASSERT_EQ(clean.player.DetectChain()->problem, "");
+  // The data register scan's first block, and the instruction register
+  // scan's last (the reset that ends the reading is written on its own).
+  const int writes = clean.chip.CallCount(Op::Write) - before;
+  for (const int nth : {1, writes - 1}) {
+    SCOPED_TRACE(nth);
+    StandardRig rig(TwoDevices());
+    rig.player.Form_Load();
+    ASSERT_TRUE(rig.player.adapter.SetUpIfNeeded());
+    rig.chip.FailCall(Op::Write, nth, adapter::FT_IO_ERROR);
+    const auto report = rig.player.DetectChain();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->problem, "the adapter did not answer");
+    EXPECT_EQ(report->ir_length, 0U);
+    EXPECT_EQ(rig.window.messages.back(), "Bad result: FT_Write - packet write returned 0x4");
   }
 }
 

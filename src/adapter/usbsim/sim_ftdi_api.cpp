@@ -1,50 +1,16 @@
 #include "adapter/usbsim/sim_ftdi_api.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
+
+#include "adapter/baud_divisor.h"
 
 namespace tavrin::adapter::usbsim {
 
 namespace {
 
 constexpr std::uint32_t kLocation = 1;
-// The code of each fraction of the baud divisor (in eighths): value bits
-// 14-15, and bit 2 for index bit 0.
-constexpr std::array<std::uint16_t, 8> kFractionCode = {0, 3, 2, 4, 1, 5, 6, 7};
-// The baud generator runs at 3 MHz in eighths: 24,000,000 / eighths is the rate.
-constexpr std::uint64_t kBaudEighths = 24'000'000;
-constexpr std::uint32_t kMaxEighths = 0x1FFFF;
-
-struct Divisor {
-  std::uint16_t value = 0;
-  std::uint16_t index = 0;
-  std::uint64_t rate = 0;  // what the chip really runs at
-};
-
-// The register for a UART rate, as libftdi works it out for an FT232R
-// (the nearest divisor in eighths; 0 for 3 Mbaud, 1 for 2 Mbaud, nothing
-// between 2 and 1.5 Mbaud).
-Divisor DivisorFor(std::uint64_t rate) {
-  Divisor d;
-  if (rate >= 3'000'000) {
-    d.rate = 3'000'000;
-    return d;
-  }
-  if (rate >= 2'000'000) {
-    d.value = 1;
-    d.rate = 2'000'000;
-    return d;
-  }
-  std::uint64_t eighths = rate >= 1'500'000 ? 16 : (2 * kBaudEighths / rate + 1) / 2;
-  eighths = std::min<std::uint64_t>(eighths, kMaxEighths);
-  const std::uint16_t code = kFractionCode[eighths & 7U];
-  d.value = static_cast<std::uint16_t>((eighths >> 3U) | (static_cast<std::uint64_t>(code & 3U) << 14U));
-  d.index = static_cast<std::uint16_t>(code >> 2U);
-  d.rate = kBaudEighths / eighths;
-  return d;
-}
 
 class SimPort final : public ftdi::FtdiPort {
  public:
@@ -67,13 +33,10 @@ class SimPort final : public ftdi::FtdiPort {
 
   int SetUartBaudrate(int rate) override {
     if (closed_) return Gone();
-    if (rate <= 0) return Fail(-1, "Unsupported baudrate");
-    const Divisor d = DivisorFor(static_cast<std::uint64_t>(rate));
     // More than 5 % off the rate asked is refused without a request.
-    const auto asked = static_cast<std::uint64_t>(rate);
-    const bool off = d.rate < asked ? d.rate * 21 < asked * 20 : asked * 21 < d.rate * 20;
-    if (off) return Fail(-1, "Unsupported baudrate");
-    chip_->SetBaudDivisor(d.value, d.index);
+    const auto d = rate > 0 ? Ft232rDivisorFor(static_cast<std::uint32_t>(rate)) : std::nullopt;
+    if (!d) return Fail(-1, "Unsupported baudrate");
+    chip_->SetBaudDivisor(d->value, d->index);
     return 0;
   }
 
@@ -231,7 +194,7 @@ int SimFtdiApi::Open(std::uint32_t location, std::unique_ptr<ftdi::FtdiPort>* po
   }
   chip_->HostWork(chip_->Host().open);
   chip_->Reset();
-  const Divisor d = DivisorFor(9600);
+  const BaudDivisor d = Ft232rDivisorFor(9600).value_or(BaudDivisor{});
   chip_->SetBaudDivisor(d.value, d.index);
   *port = std::make_unique<SimPort>(chip_, open_);
   return 0;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "adapter/baud_divisor.h"
+
 namespace tavrin::adapter::virt {
 
 namespace {
@@ -193,8 +195,12 @@ FtStatus VirtualD2xx::FT_SetLatencyTimer(FtHandle handle, std::uint8_t ms) {
 
 FtStatus VirtualD2xx::FT_SetBaudRate(FtHandle handle, std::uint32_t rate) {
   if (const FtStatus s = EnterWithHandle(Op::SetBaudRate, handle); s != FT_OK) return s;
-  // As the real chips: no divisor gives rate 0, and the rate is left as it was.
+  // As the real chip: a rate no divisor comes within 5 % of is refused, and
+  // the rate is left as it was.
   if (rate == 0) return Failed(FT_INVALID_BAUD_RATE, "baud rate 0 is not possible");
+  if (!Ft232rDivisorFor(rate)) {
+    return Failed(FT_INVALID_BAUD_RATE, "baud rate " + std::to_string(rate) + " is out of the chip's reach");
+  }
   baud_rate_ = rate;
   divisor_.reset();
   return FT_OK;

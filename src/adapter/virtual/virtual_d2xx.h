@@ -65,8 +65,9 @@ const char* OpName(Op op);
 //   bit-bang mode; pins in the direction mask show it, the TDO pin shows the
 //   board's TDO, the TCK pin reads its pull (down by default), every other pin
 //   reads high.
-// - Rate (except 0, refused as by the real chips), divisor, latency and USB
-//   transfer sizes are accepted as given and recorded.
+// - A rate is refused, as by the real chip, when no divisor comes within 5 %
+//   of it (Ft232rDivisorFor); otherwise it is recorded as given, and so are
+//   the divisor, latency and USB transfer sizes.
 class VirtualD2xx final : public D2xx {
  public:
   // The board must satisfy ValidateBoard (ParseBoard and DefaultBoard give
