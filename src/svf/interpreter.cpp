@@ -60,6 +60,7 @@ void Interpreter::StartRun(const ReadingRules& rules) {
   checks_made_ = 0;
   checks_passed_ = 0;
   failed_check_.reset();
+  looks_standard_ = false;
 }
 
 void Interpreter::BailOut(const std::string& line) {
@@ -124,6 +125,7 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
   } else {
     window_.AppendLog("Hmm.  I don't know how to do a " + command);
     BailOut("Sorry, I've got to bail out.. ");
+    looks_standard_ = !rules_.comments_anywhere && command[0] == '!';
   }
 }
 

@@ -20,6 +20,11 @@ inline constexpr std::int32_t kMaxScanBits = 1 << 26;
 // The longest RUNTEST wait, in milliseconds.
 inline constexpr std::uint32_t kMaxWaitMs = 10U * 60U * 1000U;
 
+// Said when a file stops in the default reading at something that only
+// standard SVF has (a "!" comment, header or trailer bits).
+inline constexpr const char* kStandardSvfHint =
+    "This file looks like standard SVF: --standard reads it so (in the window: the \"Standard SVF\" box).";
+
 // The words of a statement. Blanks and tabs separate words. A "(" begins a
 // value that runs to the next ")", and is one word: "(" then its text with
 // blanks and tabs removed, then ")" (missing when the text has none).
@@ -65,6 +70,9 @@ class Interpreter {
   [[nodiscard]] std::uint64_t ChecksMade() const { return checks_made_; }
   [[nodiscard]] std::uint64_t ChecksPassed() const { return checks_passed_; }
   [[nodiscard]] const std::optional<FailedCheck>& LastFailedCheck() const { return failed_check_; }
+  // The run stopped at something that only standard SVF has, read in the
+  // default reading.
+  [[nodiscard]] bool LooksLikeStandardSvf() const { return looks_standard_; }
 
   std::string EndIrState = "IDLE";
   std::string EndDrState = "IDLE";
@@ -131,6 +139,7 @@ class Interpreter {
   std::uint64_t checks_made_ = 0;
   std::uint64_t checks_passed_ = 0;
   std::optional<FailedCheck> failed_check_;
+  bool looks_standard_ = false;
 
   jtag::Engine& engine_;
   Window& window_;

@@ -21,10 +21,8 @@ struct ReadingRules {
   // A scan begins with a fresh Capture: from a Pause state it goes through
   // Update first, as standard SVF's state paths do.
   bool scans_capture_anew = false;
-  // The run names the file's line when a statement stops it.
-  bool name_stop_line = false;
 
-  static ReadingRules Standard() { return {true, true, true, true, true, true, true}; }
+  static ReadingRules Standard() { return {true, true, true, true, true, true}; }
 };
 
 }  // namespace tavrin::svf

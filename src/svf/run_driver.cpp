@@ -12,6 +12,17 @@ namespace {
 
 int ProgressValue(std::uint64_t lines) { return static_cast<int>(std::min<std::uint64_t>(lines, INT_MAX)); }
 
+// The echo of a statement or comment: a long one (a block of comments
+// gathered into one statement, a scan of many digits) is cut to a readable
+// length, with the count of what is left out. The statement is read whole.
+std::string Echo(const std::string& text) {
+  constexpr std::size_t kShown = 256;
+  if (text.size() <= kShown) return "> " + text;
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0U) == 0x80U) --cut;
+  return "> " + text.substr(0, cut) + " ... (" + std::to_string(text.size() - cut) + " more characters)";
+}
+
 std::string Upper(std::string s) {
   for (char& c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -50,7 +61,7 @@ void RunDriver::cmd_Process_Click() {
 }
 
 bool RunDriver::Execute(std::string& statement) {
-  window_.AppendLog("> " + statement);
+  window_.AppendLog(Echo(statement));
   const bool stepping = window_.SingleStepValue() != 0;
   if (stepping) {
     // The operator sees everything up to this statement before it runs.
@@ -136,13 +147,14 @@ RunOutcome RunDriver::Run() {
     const bool whole = gatherer.AddLine(
         line, consumed, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t first_line) {
           if (kind == StatementGatherer::Kind::Comment) {
-            window_.AppendLog("> " + text);
+            window_.AppendLog(Echo(text));
           } else {
             window_.SetProgressValue(ProgressValue(consumed));
             statement_line_ = first_line;
             (void)Execute(text);  // false: Break in the single-step wait, seen below
-            if (rules.name_stop_line && flags_.StopRequested == kTrue && flags_.OperatorStop != true) {
+            if (flags_.StopRequested == kTrue && flags_.OperatorStop != true) {
               window_.AppendLog("Stopped at line " + std::to_string(first_line) + ".");
+              if (interpreter_.LooksLikeStandardSvf()) window_.AppendLog(kStandardSvfHint);
             }
           }
           return flags_.StopRequested != kTrue;

@@ -182,6 +182,7 @@ void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
         window_.AppendLog(std::string("0") + k.ok);
       } else {
         BailOut("Uh Oh, I don't know how to process " + words[1] + k.suffix);
+        looks_standard_ = true;
       }
       return;
     }

@@ -127,32 +127,34 @@ TEST(Signals, TheCountingPassOfAHugeFileStops) {
   EXPECT_EQ(child.out, "Opening " + file + "\nUh Oh, the operator stopped the run before it began.  Bailing Out\n");
 }
 
-// A statement echo far longer than a pipe holds (8 MiB), held up by a
-// reader that has not begun to read; then a signal, and the reader reads.
+// A scan report far longer than a pipe holds (4 MiB of digits), held up by
+// a reader that has not begun to read; then a signal, and the reader reads.
 TEST(Signals, AfterAStopTheLogReachesAReaderThatKeepsReadingWhole) {
   TempDir dir;
-  const std::size_t bits = std::size_t{32} << 20U;
-  const std::string echo = "> SDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') + ");";
-  const std::string file = dir.Write("scan.svf", "SIR 8 TDI (FF);\n" + echo.substr(2) + "\nSTATE RESET;\n");
+  const std::size_t bits = std::size_t{16} << 20U;
+  const std::string sent = "Sent: " + std::string(bits / 4, '5');
+  const std::string file =
+      dir.Write("scan.svf", "SIR 8 TDI (FF);\nSDR " + std::to_string(bits) + " TDI (" + std::string(bits / 4, '5') +
+                                ");\nSTATE RESET;\n");
   // A large pipe: the reader wakes the program less often.
   Child::Options options;
   options.stdout_pipe_size = 1 << 20;
   for (const int signal : kBreakSignals) {
     SCOPED_TRACE(signal);
     Child child({file}, options);
-    // Full but for the page of the lines before the echo.
+    // Full but for the page of the lines before the report.
     const int full = child.PipeSize() - 4096;
     ASSERT_GT(full, 0);
-    const double end = child.Ms() + 20000;
+    const double end = child.Ms() + 30000;
     while (child.Unread() < full && child.Ms() < end) ::usleep(2000);
-    ASSERT_GE(child.Unread(), full) << "the echo fills the pipe";
+    ASSERT_GE(child.Unread(), full) << "the report fills the pipe";
     ::kill(child.Pid(), signal);
     EXPECT_EQ(child.Wait(20000), 1) << child.err;
     EXPECT_EQ(child.err.find("not read"), std::string::npos) << child.err;
-    EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator");
-    EXPECT_TRUE(child.out.find("\n" + echo + "\n") != std::string::npos)
-        << "the echo is whole: " << child.out.size() << " bytes of output";
-    EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
+    EXPECT_TRUE(child.out.find("\n" + sent + "\n") != std::string::npos)
+        << "the report is whole: " << child.out.size() << " bytes of output";
+    EXPECT_EQ(LastLine(child.err), file + ":3: stopped by the operator");
+    EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 3.  Bailing Out");
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "../support/rig.h"
 #include "jtag/detect.h"
+#include "jtag/parts.h"
 
 namespace tavrin::jtag {
 namespace {
@@ -59,6 +60,21 @@ TEST(DetectChain, ATdoThatShowsNoChainSaysWhatItShowedAndWhatToCheck) {
     EXPECT_EQ(report.ir_length, 0U);
     EXPECT_EQ(rig.player.engine.CurrentTapState, RESET);
   }
+}
+
+// Each known part is named by its own IDCODE, whatever its version, and by
+// no other entry; every IDCODE has its bit 0 set.
+TEST(KnownParts, EachIdcodeNamesItsPartAndMaker) {
+  for (const KnownPart& p : KnownParts()) {
+    SCOPED_TRACE(p.name);
+    for (const std::uint32_t version : {0x00000000U, 0xF0000000U}) {
+      EXPECT_EQ(PartOfIdcode((p.idcode & 0x0FFFFFFFU) | version), &p);
+    }
+    EXPECT_EQ(p.idcode & 1U, 1U);
+  }
+  EXPECT_EQ(DescribeIdcode(0xF6E5F093U), "Xilinx (AMD) XC2C64A (CoolRunner-II)");
+  EXPECT_EQ(DescribeIdcode(0x020A10DDU), "Altera (Intel)");
+  EXPECT_EQ(PartOfIdcode(0x06E5F092U), nullptr);
 }
 
 }  // namespace

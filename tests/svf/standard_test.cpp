@@ -171,8 +171,13 @@ TEST_F(StandardTest, StatementsRefusedBeforeAnythingIsClocked) {
 TEST_F(StandardTest, TheDefaultReadingIsUnchangedByTheBox) {
   rig.window.standard_svf = 0;
   const Lines body = Body("! comment\nTRST OFF;\n");
-  EXPECT_EQ(body, (Lines{"> ! comment TRST OFF;", "Hmm.  I don't know how to do a !", "Sorry, I've got to bail out.. "}));
-  EXPECT_EQ(Body("HIR 4;\n").back(), "Uh Oh, I don't know how to process 4 trailing IR bits.  Bailing Out");
+  EXPECT_EQ(body, (Lines{"> ! comment TRST OFF;", "Hmm.  I don't know how to do a !", "Sorry, I've got to bail out.. ",
+                         "Stopped at line 1.", kStandardSvfHint}));
+  EXPECT_EQ(Body("HIR 4;\n"), (Lines{"> HIR 4;", "Uh Oh, I don't know how to process 4 trailing IR bits.  Bailing Out",
+                                      "Stopped at line 1.", kStandardSvfHint}));
+  // A long echo is cut; the statement is read whole.
+  const Lines echo = Body("! " + std::string(3000, 'x') + "\nTRST OFF;\n");
+  EXPECT_EQ(echo[0], "> ! " + std::string(254, 'x') + " ... (2756 more characters)");
 }
 
 }  // namespace

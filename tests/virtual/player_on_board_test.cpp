@@ -213,7 +213,8 @@ TEST(ReaderOnBoard, BadStatesAndBadValuesEndTheRunWithOneMessage) {
 
   PlayerRig bad(DefaultBoard());
   const auto lines = bad.PlayText("SIR 8 TDI (02);\nSDR 16 TDI (12O4);\n");
-  EXPECT_EQ(lines.back(), "Uh Oh, the value of TDI is not a hexadecimal number: (12O4).  Bailing Out");
+  EXPECT_EQ(lines[lines.size() - 2], "Uh Oh, the value of TDI is not a hexadecimal number: (12O4).  Bailing Out");
+  EXPECT_EQ(lines.back(), "Stopped at line 2.");
   EXPECT_EQ(Scratch(bad), "0000") << "a bad value is never sent";
   EXPECT_EQ(bad.player.driver.LastOutcome(), svf::RunOutcome::Failed);
 }

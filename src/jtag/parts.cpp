@@ -1,0 +1,48 @@
+#include "jtag/parts.h"
+
+#include "jtag/detect.h"
+
+namespace tavrin::jtag {
+
+namespace {
+
+constexpr std::uint32_t kAnyVersion = 0x0FFFFFFFU;
+// CoolRunner-II IDCODEs carry the package in bits 15 to 13.
+constexpr std::uint32_t kAnyPackage = 0x0FFF8FFFU;
+
+// The IDCODEs that vendor files check for these parts.
+constexpr KnownPart kParts[] = {
+    {"XC2C32A", "CoolRunner-II", 0x06E1F093U, kAnyPackage, 8},
+    {"XC2C64A", "CoolRunner-II", 0x06E5E093U, kAnyPackage, 8},
+    {"XC2C256", "CoolRunner-II", 0x06D4F093U, kAnyPackage, 8},
+    {"XC95144XL", "XC9500XL", 0x09608093U, kAnyVersion, 8},
+    {"XC6SLX9", "Spartan-6", 0x04001093U, kAnyVersion, 6},
+    {"ATF1502AS", "ATF15xxAS", 0x0150203FU, kAnyVersion, 10},
+    {"ATF1508AS", "ATF15xxAS", 0x0150803FU, kAnyVersion, 10},
+    {"LC4032V", "ispMACH 4000", 0x01805043U, kAnyVersion, 8},
+    {"LC4256V", "ispMACH 4000", 0x01815043U, kAnyVersion, 8},
+    {"LCMXO2-640HC", "MachXO2", 0x012B9043U, kAnyVersion, 8},
+    {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
+    {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},
+};
+
+}  // namespace
+
+std::span<const KnownPart> KnownParts() { return kParts; }
+
+const KnownPart* PartOfIdcode(std::uint32_t idcode) {
+  for (const KnownPart& p : kParts) {
+    if (((idcode ^ p.idcode) & p.mask) == 0) return &p;
+  }
+  return nullptr;
+}
+
+std::string DescribeIdcode(std::uint32_t idcode) {
+  std::string text(JedecManufacturer(idcode));
+  if (const KnownPart* p = PartOfIdcode(idcode)) {
+    text += std::string(" ") + p->name + " (" + p->family + ")";
+  }
+  return text;
+}
+
+}  // namespace tavrin::jtag
