@@ -1,55 +1,14 @@
 #pragma once
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
+// The summary line is shared with the window: see player/verdict.h.
+#include "player/verdict.h"
 
 namespace tavrin::cli {
 
-// What a run left behind, for the line that tavrin-play prints on standard
-// error at its end.
-struct RunFacts {
-  enum class End { Completed, CheckFailed, Operator, WriteFailed, Other };
-  struct Check {
-    std::string expected, got, mask;  // hex digits, as many as the length needs
-  };
-
-  std::string file;            // as given on the command line
-  End end = End::Completed;
-  std::uint64_t line = 0;      // the file's line where the run stopped; 0 before the first
-  std::uint64_t statements = 0;
-  std::uint64_t checks_passed = 0;
-  double seconds = 0;
-  std::optional<Check> check;  // End::CheckFailed
-  int write_error = 0;         // End::WriteFailed: errno of the write
-  std::string reason;          // End::Other: a few words
-};
-
-// "idcode.svf: 7 statements, 2 checks passed, 0.02 s",
-// "idcode.svf:12: check failed: expected F6E5F093, got 00000000, mask 0FFFFFFF",
-// "idcode.svf:40: stopped by the operator", "idcode.svf:9: <reason>".
-// Without a line (stopped before the first) the prefix is "idcode.svf: ".
-std::string SummaryLine(const RunFacts& facts);
-
-// The most digits of a value a summary shows.
-inline constexpr std::size_t kShownDigits = 64;
-
-// The three values of a failed check as the summary shows them: whole when
-// they have at most kShownDigits digits, else the same window of each, the
-// first compared digit that differs near its left end, "..." where digits
-// are left out, and which digits are shown.
-std::string DescribeFailedCheck(const RunFacts::Check& check);
-
-// A log line or message as a reason: without "Uh Oh, " or "Hmm.  " in front
-// and "  Bailing Out" at the end; empty for lines that say nothing about why
-// (a generic bail-out, "Stopped at line N.", an echoed statement).
-std::string ReasonFromText(std::string_view text);
-
-// Why a run that failed without a check, a stop or a write failure ended:
-// the last message shown during the run (with the chip library's words for
-// a failed chip call), else the last log line that gives a reason.
-std::string ReasonOfFailure(const std::vector<std::string>& run_messages, const std::vector<std::string>& last_log_lines,
-                            const std::string& chip_error);
+using player::DescribeFailedCheck;
+using player::kShownDigits;
+using player::ReasonFromText;
+using player::ReasonOfFailure;
+using player::RunFacts;
+using player::SummaryLine;
 
 }  // namespace tavrin::cli

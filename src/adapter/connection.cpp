@@ -87,6 +87,7 @@ void Adapter::cmd_CloseInterface_Click() {
     if (status != FT_OK) ShowBadResult(status, "FT_Close");
   }
   window_.SetDevStateColour(kColourRed);
+  window_.SetIspStateColour(kColourRed);
   InterfaceOpen = kFalse;
   PortSetupValid = kFalse;
 }

@@ -30,7 +30,10 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setAutoFillBackground(false);
-  QFont f(QStringLiteral("Monospace"));
+  // DejaVu Sans Mono first (the package list installs it): what the
+  // "Monospace" alias resolves to differs between set-ups, and not every
+  // font it may name is fixed pitch to Qt.
+  QFont f(QStringList{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
   f.setStyleHint(QFont::Monospace);
   f.setFixedPitch(true);
   f.setPointSizeF(kPointSize);

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -21,6 +22,7 @@
 
 #include "ui/file_chooser.h"
 #include "ui/indicator.h"
+#include "player/verdict.h"
 #include "ui/log_pane.h"
 
 namespace tavrin::ui {
@@ -56,10 +58,30 @@ QComboBox* EditableCombo(const char* name, const char* text) {
   return box;
 }
 
+// The verdict's colours: a pass, a stop by the operator, a failure.
+constexpr QRgb kPassColour = 0x008000;
+constexpr QRgb kStopColour = 0xAA5F00;
+constexpr QRgb kFailColour = 0xCC0000;
+
+// The last lines of the log (which ends in CR LF), oldest first, each cut
+// to max_chars: where a failure without a message says why.
+std::vector<std::string> LastLines(std::string_view log, std::size_t count, std::size_t max_chars) {
+  std::vector<std::string> lines;
+  while (lines.size() < count && !log.empty()) {
+    if (log.back() == '\n') log.remove_suffix(1);
+    if (!log.empty() && log.back() == '\r') log.remove_suffix(1);
+    const std::size_t newline = log.rfind('\n');
+    const std::size_t start = newline == std::string_view::npos ? 0 : newline + 1;
+    lines.insert(lines.begin(), std::string(log.substr(start, max_chars)));
+    log.remove_suffix(log.size() - start);
+  }
+  return lines;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(adapter::D2xx& chip, Clock& clock, QWidget* parent)
-    : QWidget(parent), player_(*this, chip, clock) {
+    : QWidget(parent), clock_(clock), player_(*this, chip, clock) {
   Build();
   Bind();
   wake_.setSingleShot(true);
@@ -102,8 +124,8 @@ void MainWindow::Build() {
   sh_ISPState_ = Named(new IndicatorShape, "sh_ISPState");
   sh_ISPState_->setFixedSize(28, 18);
   sh_ISPState_->setToolTip(
-      QStringLiteral("Bit-bang mode: red, not set up yet; blue, set up by \"Start BitBang Mode\" (it stays blue "
-                     "after \"Close Interface\": set it up again after opening again)."));
+      QStringLiteral("Bit-bang mode: red, not set up (not yet, or the adapter has been closed); blue, set up by "
+                     "\"Start BitBang Mode\"."));
 
   auto* left = new QVBoxLayout;
   left->setSpacing(5);
@@ -188,8 +210,16 @@ void MainWindow::Build() {
   top->addWidget(Line4);
   top->addLayout(right, 1);
 
-  // --- Log and progress across the bottom ---
+  // --- Log, verdict and progress across the bottom ---
   txt_log_ = Named(new LogPane, "txt_log");
+  // How the last run ended, right above the bar the operator watched.
+  lbl_Verdict_ = Named(new QLabel, "lbl_Verdict");
+  lbl_Verdict_->setWordWrap(true);
+  lbl_Verdict_->setFont(bold);
+  lbl_Verdict_->setMinimumHeight(lbl_Verdict_->fontMetrics().height());
+  lbl_Verdict_->setToolTip(
+      QStringLiteral("How the last run ended, as tavrin-play's summary says it: green, the file played to its end; "
+                     "red, a check or the run failed; amber, stopped by the operator. The log ends with it too."));
   pb1_ = Named(new QProgressBar, "pb1");
   pb1_->setRange(0, 100);
   pb1_->setValue(0);
@@ -200,6 +230,7 @@ void MainWindow::Build() {
   root->setContentsMargins(8, 8, 8, 8);
   root->addLayout(top, 3);
   root->addWidget(txt_log_, 2);
+  root->addWidget(lbl_Verdict_);
   root->addWidget(pb1_);
   resize(768, 488);
 
@@ -217,7 +248,7 @@ void MainWindow::Build() {
 void MainWindow::Bind() {
   connect(cmd_Find_, &QPushButton::clicked, this, [this] { player_.cmd_Find_Click(); });
   connect(cmd_OpenInterface_, &QPushButton::clicked, this, [this] { player_.cmd_OpenInterface_Click(); });
-  connect(cmd_CloseInterface_, &QPushButton::clicked, this, [this] { player_.cmd_CloseInterface_Click(); });
+  connect(cmd_CloseInterface_, &QPushButton::clicked, this, [this] { CloseClicked(); });
   connect(cmd_FTSetup_, &QPushButton::clicked, this, [this] { player_.cmd_FTSetup_Click(); });
   connect(cmd_Process_, &QPushButton::clicked, this, [this] { ProcessClicked(); });
   connect(cmd_step_, &QPushButton::clicked, this, [this] { player_.cmd_step_Click(); });
@@ -251,12 +282,75 @@ void MainWindow::Load() {
   if (loaded_) return;
   loaded_ = true;
   player_.Form_Load();
+  EmptyBar();  // nothing played yet
 }
 
 std::string MainWindow::LogText() const { return txt_log_->Text(); }
+std::string MainWindow::VerdictText() const { return ToBytes(lbl_Verdict_->text()); }
+
+void MainWindow::EmptyBar() {
+  progress_max_ = 100;
+  progress_value_ = 0;
+  progress_pending_ = false;
+  pb1_->setRange(0, progress_max_);
+  pb1_->setValue(0);
+}
+
+void MainWindow::CloseClicked() {
+  player_.cmd_CloseInterface_Click();
+  // During a run the adapter closes once the run has returned.
+  if (player_.Running()) {
+    empty_bar_after_run_ = true;
+  } else {
+    EmptyBar();
+  }
+}
+
+void MainWindow::ShowVerdict(std::uint64_t started_us) {
+  const double seconds = static_cast<double>(clock_.NowMicros() - started_us) / 1e6;
+  constexpr std::size_t kReasonLines = 4;
+  constexpr std::size_t kReasonChars = 300;
+  const std::string file = std::filesystem::path(FilePathText()).filename().string();
+  const auto facts = player::FactsOfLastRun(player_, file, seconds, run_messages_,
+                                            LastLines(txt_log_->Text(), kReasonLines, kReasonChars));
+  run_messages_.clear();
+  if (!facts) return;  // refused, or the file unusable: the message said why
+
+  // The bar is full only when the file was played to its end; otherwise it
+  // shows the lines before the statement the run stopped at.
+  if (facts->end == player::RunFacts::End::Completed) {
+    progress_value_ = std::max(progress_max_, 0);
+  } else {
+    const auto done = facts->line > 0 ? facts->line - 1 : 0;
+    progress_value_ = static_cast<int>(std::min<std::uint64_t>(done, static_cast<std::uint64_t>(progress_max_)));
+    if (progress_max_ <= 0) pb1_->setValue(pb1_->minimum());
+  }
+  const std::string line = player::SummaryLine(*facts);
+  player_.log.AppendLog(line);
+  const QRgb colour = facts->end == player::RunFacts::End::Completed  ? kPassColour
+                        : facts->end == player::RunFacts::End::Operator ? kStopColour
+                                                                         : kFailColour;
+  QPalette palette = lbl_Verdict_->palette();
+  palette.setColor(QPalette::WindowText, QColor::fromRgb(colour));
+  lbl_Verdict_->setPalette(palette);
+  lbl_Verdict_->setText(FromBytes(line));
+}
 
 void MainWindow::ProcessClicked() {
+  if (player_.Running()) {
+    player_.cmd_Process_Click();  // turned away by the run underneath
+    return;
+  }
+  run_messages_.clear();
+  lbl_Verdict_->clear();
+  EmptyBar();
+  const std::uint64_t started = clock_.NowMicros();
   player_.cmd_Process_Click();
+  ShowVerdict(started);
+  if (empty_bar_after_run_) {
+    empty_bar_after_run_ = false;
+    EmptyBar();
+  }
   ShowProgress();
   // Closed while the run was going on: the player has now shut the adapter
   // down, and the window can go.
@@ -408,6 +502,7 @@ void MainWindow::ReplaceLog(std::string_view text) { txt_log_->Replace(text); }
 void MainWindow::RepaintLog() { txt_log_->RepaintNow(); }
 
 void MainWindow::ShowMessage(std::string_view text) {
+  if (player_.Running()) run_messages_.emplace_back(text);
   if (message_hook) {
     message_hook(text);
     return;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -16,6 +17,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -46,6 +48,10 @@ class MainWindow final : public QWidget, public tavrin::Window {
   [[nodiscard]] player::Player& Core() { return player_; }
   // The log as the pane holds it, lines ending in CR LF.
   [[nodiscard]] std::string LogText() const;
+  // How the last run ended, in the words of tavrin-play's summary line
+  // (which also ends the log); empty before a run and after one that was
+  // refused or could not open its file.
+  [[nodiscard]] std::string VerdictText() const;
 
   // When set, message boxes are handed to this instead of being shown.
   std::function<void(std::string_view)> message_hook;
@@ -102,6 +108,11 @@ class MainWindow final : public QWidget, public tavrin::Window {
   void Build();
   void Bind();
   void ProcessClicked();
+  void CloseClicked();
+  // The end of a run: the verdict under the log and at the log's end, and
+  // the bar, full only when the run reached the end of its file.
+  void ShowVerdict(std::uint64_t started_us);
+  void EmptyBar();
   [[nodiscard]] QComboBox* PinBox(Signal signal) const;
   // PinListIndex is asked at every TAP step; reading a box's texts costs
   // more than the step. The answers are kept until a box or its list
@@ -133,10 +144,15 @@ class MainWindow final : public QWidget, public tavrin::Window {
   QPushButton* cmd_step_ = nullptr;
   QPushButton* cmd_breakstep_ = nullptr;
   LogPane* txt_log_ = nullptr;
+  QLabel* lbl_Verdict_ = nullptr;
   QProgressBar* pb1_ = nullptr;
   std::unique_ptr<FileChooser> chooser_;
 
+  Clock& clock_;
   player::Player player_;
+  // Messages shown during the current run: the reason of a failure.
+  std::vector<std::string> run_messages_;
+  bool empty_bar_after_run_ = false;  // Close Interface during a run
   bool loaded_ = false;
   bool unloaded_ = false;       // Form_Unload has run
   bool close_when_idle_ = false;  // closed during a run: close once it has returned

@@ -98,10 +98,12 @@ TEST_F(AdapterTest, OpenRefusalsAndFailures) {
 
 TEST_F(AdapterTest, CloseAlwaysTurnsRedAndClearsBothFlags) {
   adapter.PortSetupValid = kTrue;
+  window.isp_state_colour = kColourBlue;
   adapter.cmd_CloseInterface_Click();
   EXPECT_TRUE(chip.calls.empty());
   EXPECT_EQ(adapter.PortSetupValid, kFalse);
   EXPECT_EQ(window.dev_state_colour, kColourRed);
+  EXPECT_EQ(window.isp_state_colour, kColourRed) << "the set-up goes with the adapter";
 
   adapter.cmd_Find_Click();
   adapter.cmd_OpenInterface_Click();

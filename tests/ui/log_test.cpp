@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QScrollBar>
@@ -387,11 +388,22 @@ class LogTest : public QObject {
     pane->viewport()->removeEventFilter(&counter);
   }
 
+  // The log's font: DejaVu Sans Mono where it is installed, and whichever
+  // font is used, every character of a scan report as wide as the others,
+  // so that the digits line up.
   void designFont() {
     UiRig rig;
     const QFont f = rig.Get<LogPane>("txt_log")->font();
     QCOMPARE(f.pointSizeF(), LogPane::kPointSize);
-    QVERIFY(QFontInfo(f).fixedPitch());
+    const QString dejavu = QStringLiteral("DejaVu Sans Mono");
+    if (QFontDatabase::hasFamily(dejavu)) QCOMPARE(QFontInfo(f).family(), dejavu);
+    const QFontMetricsF metrics(f);
+    const qreal width = metrics.horizontalAdvance(QLatin1Char('0'));
+    QVERIFY(width > 0);
+    for (char c = ' '; c <= '~'; ++c) {
+      QVERIFY2(qFuzzyCompare(metrics.horizontalAdvance(QLatin1Char(c)), width),
+               qPrintable(QStringLiteral("'%1' is not as wide as '0' in %2").arg(QChar::fromLatin1(c), QFontInfo(f).family())));
+    }
   }
 };
 

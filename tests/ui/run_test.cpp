@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -42,6 +43,9 @@ const std::string kFile =
     "SDR 16 TDI (1234) TDO (1234) MASK (FFFF);\r\n";
 constexpr int kLines = 7;
 constexpr int kStatements = 5;
+
+// The line that ends the log of a whole run of kFile on the fake chip.
+const std::string kPassed = "run.svf: 5 statements, 2 checks passed, 0.00 s";
 
 const char* const kBusy = "Not while a file is being processed.  Press Break first.";
 const char* const kAlreadyRunning = "A file is being processed already.  Press Break to stop it.";
@@ -140,7 +144,7 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
     QVERIFY(rig.messages.empty());
     const std::string log = rig.window->LogText();
-    QCOMPARE(log, CoreLog(rig.path, QStringLiteral("run.svf")));
+    QCOMPARE(log, CoreLog(rig.path, QStringLiteral("run.svf")) + kPassed + "\r\n");
     QVERIFY(log.rfind("Opening " + rig.path.toStdString() + "\r\n> // whole run\r\n> ENDDR IDLE;\r\n", 0) == 0);
     QVERIFY(Contains(log, "Sent: A5\r\nGot: A5\r\nMasked Expectation: A5, Masked Result: A5 Pass!\r\n"));
     QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
@@ -157,14 +161,15 @@ class RunTest : public QObject {
     rig.Click("cmd_Process");
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
     const std::string first = rig.window->LogText();
-    QCOMPARE(first, CoreLog(rig.path, QStringLiteral("run.svf")));
+    QCOMPARE(first, CoreLog(rig.path, QStringLiteral("run.svf")) + kPassed + "\r\n");
     rig.Click("cmd_Process");
     QCOMPARE(rig.window->LogText(), first);
     QCOMPARE(rig.Bar()->value(), kLines);
     QVERIFY(rig.window->EventPasses() >= 0);
   }
 
-  // Break at the third wait: the run ends there, the bar stays put.
+  // Break at the third wait: the run ends there, the bar short of the
+  // statement it held.
   void breakInTheMiddle() {
     RunRig rig;
     rig.Operator([&](int wait) {
@@ -177,10 +182,11 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().flags.StopRequested, kTrue);
     const std::string log = rig.window->LogText();
     const std::string tail =
-        "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\nUh Oh, the operator stopped the run at line 4.  Bailing Out\r\n";
+        "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\nUh Oh, the operator stopped the run at line 4.  Bailing Out\r\n"
+        "run.svf:4: stopped by the operator\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
-    QCOMPARE(rig.Bar()->value(), 5);  // lines consumed up to the held statement
+    QCOMPARE(rig.Bar()->value(), 3);  // the lines before the held statement
     QVERIFY(rig.chip.open);           // the adapter stays open
     QVERIFY(rig.messages.empty());
   }
@@ -312,9 +318,11 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
     // The run ended at once, and the log says so.
     const std::string log = rig.window->LogText();
-    const std::string tail = "> ENDDR IDLE;\r\nUh Oh, the operator stopped the run at line 2.  Bailing Out\r\n";
+    const std::string tail = "> ENDDR IDLE;\r\nUh Oh, the operator stopped the run at line 2.  Bailing Out\r\n"
+                             "run.svf:2: stopped by the operator\r\n";
     QCOMPARE(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
     QVERIFY(!rig.chip.open);
+    QCOMPARE(rig.Bar()->value(), 0);  // emptied with the adapter's close
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), 255U);
     QCOMPARE(rig.Core().adapter.InterfaceOpen, kFalse);
     QVERIFY(rig.window->isVisible());
@@ -376,6 +384,51 @@ class RunTest : public QObject {
     QVERIFY(rig.messages.empty());
   }
 
+  // The end of a run under the log and at its end, in tavrin-play's words:
+  // a failure in red; the bar full only for a file played to its end, and
+  // empty again after Close Interface.
+  void verdict_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("break_at");  // the wait that Break is clicked at; 0: no Single Step
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<int>("bar");
+    QTest::newRow("passed") << QByteArray::fromStdString(kFile) << 0 << QString::fromStdString(kPassed)
+                            << QRgb{0x008000} << kLines;
+    QTest::newRow("check failed") << QByteArray("SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (5A);\r\n") << 0
+                                  << QStringLiteral("run.svf:2: check failed: expected 5A, got A5, mask FF")
+                                  << QRgb{0xCC0000} << 1;
+    QTest::newRow("stopped") << QByteArray::fromStdString(kFile) << 1
+                             << QStringLiteral("run.svf:2: stopped by the operator") << QRgb{0xAA5F00} << 1;
+    QTest::newRow("failed") << QByteArray("STATE IDLE;\r\nFROB 3;\r\n") << 0
+                            << QStringLiteral("run.svf:2: I don't know how to do a FROB") << QRgb{0xCC0000} << 1;
+  }
+  void verdict() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, break_at);
+    QFETCH(QString, verdict);
+    QFETCH(QRgb, colour);
+    QFETCH(int, bar);
+    RunRig rig(file.toStdString());
+    QCOMPARE(rig.window->VerdictText(), std::string());
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(break_at != 0);
+    rig.Operator([&](int wait) { rig.Click(wait < break_at ? "cmd_step" : "cmd_breakstep"); });
+    rig.Click("cmd_Process");
+    const std::string line = verdict.toStdString();
+    QCOMPARE(rig.window->VerdictText(), line);
+    const std::string log = rig.window->LogText();
+    QCOMPARE(log.substr(log.size() - std::min(log.size(), line.size() + 2)), line + "\r\n");
+    QCOMPARE(rig.Get<QLabel>("lbl_Verdict")->palette().color(QPalette::WindowText).rgb(), colour | 0xFF000000U);
+    QCOMPARE(rig.Bar()->value(), bar);
+    QCOMPARE(rig.Bar()->maximum() == bar, break_at == 0 && colour == 0x008000);
+
+    rig.operator_timer.stop();
+    rig.Click("cmd_CloseInterface");
+    QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 255U);
+    QCOMPARE(rig.window->VerdictText(), line);  // still there to read
+  }
+
   // --- Refusals before a run ---
 
   void nothingChosen() {
@@ -387,7 +440,8 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().adapter.PortSetupValid, kTrue);
     QCOMPARE(rig.Get<QComboBox>("cmb_Interfaces")->count(), 2);
     QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
-    QCOMPARE(rig.Get<QProgressBar>("pb1")->value(), 100);
+    QCOMPARE(rig.Get<QProgressBar>("pb1")->value(), 0);
+    QCOMPARE(rig.window->VerdictText(), std::string());
   }
 
   void noAdapter() {
@@ -419,7 +473,8 @@ class RunTest : public QObject {
     QTest::keyClicks(box, other);
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(), "Opening " + other.toStdString() + "\r\n> STATE IDLE;\r\n");
+    QCOMPARE(rig.window->LogText(), "Opening " + other.toStdString() +
+                                        "\r\n> STATE IDLE;\r\nother.txt: 1 statement, 0 checks passed, 0.00 s\r\n");
     QCOMPARE(rig.Bar()->maximum(), 1);
     QCOMPARE(rig.Bar()->value(), 1);
   }
@@ -429,7 +484,8 @@ class RunTest : public QObject {
     RunRig rig("");
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(), "Opening " + rig.path.toStdString() + "\r\n");
+    QCOMPARE(rig.window->LogText(),
+             "Opening " + rig.path.toStdString() + "\r\nrun.svf: 0 statements, 0 checks passed, 0.00 s\r\n");
     QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
   }
 
@@ -528,7 +584,7 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
     QVERIFY(!Contains(rig.window->LogText(), "Got: F6E5F093"));
     QVERIFY(Contains(rig.window->LogText(), "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
-    QCOMPARE(rig.Bar()->value(), 3);
+    QCOMPARE(rig.Bar()->value(), 2);
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), kColourGreen);  // still open
   }
 #endif

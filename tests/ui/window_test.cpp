@@ -29,7 +29,7 @@ const char* const kControls[] = {
     "Label4",  "cmb_TDO",   "Label5",         "cmb_TCK",           "Label2",      "cmb_TDI",
     "cmd_FTSetup", "sh_ISPState", "Line4",    "Drive1",            "Dir1",        "File1",
     "txt_filepath", "cmd_Process", "chk_SingleStep", "chk_StandardSvf", "cmd_step", "cmd_breakstep",
-    "txt_log", "pb1"};
+    "txt_log", "lbl_Verdict", "pb1"};
 
 const char* const kFocusOrder[] = {"cmd_Find",     "cmb_Interfaces", "cmd_OpenInterface", "cmd_CloseInterface",
                                    "cmd_FTSetup",  "txt_Baud",       "chk_MaxClk",        "cmb_TMS",
@@ -126,6 +126,7 @@ class WindowTest : public QObject {
     row("cmd_step", "QPushButton", "Step");
     row("cmd_breakstep", "QPushButton", "Break");
     row("txt_log", "tavrin::ui::LogPane", "Merrow Log...\r\n");
+    row("lbl_Verdict", "QLabel", "");
     row("pb1", "QProgressBar", "");
   }
 
@@ -141,7 +142,7 @@ class WindowTest : public QObject {
     if (!shown.isEmpty()) QCOMPARE(Shown(w), shown);
   }
 
-  void thirtyTwoControlsAndTheCaption() {
+  void controlsAndTheCaption() {
     UiRig rig;
     QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tavrin Player"));
     QCOMPARE(rig.window->size(), QSize(768, 488));
@@ -151,7 +152,7 @@ class WindowTest : public QObject {
         if (w->objectName() == QLatin1String(n)) names.insert(w->objectName());
       }
     }
-    QCOMPARE(names.size(), 32);
+    QCOMPARE(names.size(), static_cast<qsizetype>(std::size(kControls)));
     QVERIFY(rig.Get<QLabel>("Label12")->font().bold());
     QVERIFY(!rig.Get<QLabel>("Label3")->font().bold());
     QCOMPARE(rig.Get<QFrame>("Line4")->frameShape(), QFrame::VLine);
@@ -194,7 +195,7 @@ class WindowTest : public QObject {
     QCOMPARE(rig.window->PinListIndex(Signal::TDO), 6);
 
     const auto* bar = rig.Get<QProgressBar>("pb1");
-    QCOMPARE(bar->value(), 100);
+    QCOMPARE(bar->value(), 0);  // empty until a file is played
     QCOMPARE(bar->maximum(), 100);
     QVERIFY(rig.Get<QCheckBox>("chk_SingleStep")->isChecked());
     QVERIFY(rig.Get<QCheckBox>("chk_MaxClk")->isChecked());
@@ -271,10 +272,13 @@ class WindowTest : public QObject {
     QVERIFY(Area(rig, "File1").bottom() < Area(rig, "txt_filepath").top());
     QVERIFY(Area(rig, "txt_filepath").right() < Area(rig, "cmd_Process").left());
     QVERIFY(Area(rig, "cmd_Process").bottom() < Area(rig, "cmd_step").top());
-    // The log and the bar across the whole width at the bottom.
+    // The log, the verdict and the bar across the whole width at the bottom.
+    const QRect verdict = Area(rig, "lbl_Verdict");
     QVERIFY(log.width() > 700);
+    QVERIFY(verdict.width() > 700);
     QVERIFY(bar.width() > 700);
-    QVERIFY(log.bottom() < bar.top());
+    QVERIFY(log.bottom() < verdict.top());
+    QVERIFY(verdict.bottom() < bar.top());
     QVERIFY(line.height() > Area(rig, "cmd_FTSetup").bottom() - Area(rig, "cmd_Find").top());
   }
 
@@ -324,7 +328,7 @@ class WindowTest : public QObject {
     QTest::mouseClick(rig.Get<QPushButton>("cmd_CloseInterface"), Qt::LeftButton);
     QVERIFY(!rig.chip.open);
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), 255U);
-    QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 16711680U);  // nothing sets it back
+    QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 255U);  // the set-up went with the adapter
     QCOMPARE(rig.Core().adapter.PortSetupValid, kFalse);
     QVERIFY(rig.messages.empty());
   }

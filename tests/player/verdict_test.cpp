@@ -1,12 +1,14 @@
 // The summary line's own rules: counts, a stop before the first line, long
-// reasons, and how long values of a failed check are cut.
+// reasons, and how long values of a failed check are cut; and the facts a
+// run leaves in the core.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "cli/summary.h"
+#include "../support/rig.h"
+#include "player/verdict.h"
 
-namespace tavrin::cli {
+namespace tavrin::player {
 namespace {
 
 TEST(SummaryLine, CountsStopsBeforeTheFirstLineAndLongReasons) {
@@ -47,5 +49,39 @@ TEST(SummaryLine, LongValuesShowTheWindowWhereTheCheckFailed) {
             "expected " + std::string(64, '1') + ", got " + std::string(64, '2') + ", mask " + std::string(64, 'F'));
 }
 
+// The summary of a run made on the core, as the window builds it; nothing
+// for a run that was refused.
+TEST(FactsOfLastRun, SayHowTheRunEnded) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (A5);\r\n", "t.svf: 2 statements, 1 check passed, 1.50 s"},
+      {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5)\r\n TDO (5A) MASK (F0);\r\n",
+       "t.svf:2: check failed: expected 5A, got A5, mask F0"},
+      {"STATE IDLE;\r\nFROB 3;\r\n", "t.svf:2: I don't know how to do a FROB"},
+      {"STATE IDLE;\r\nSIR 8", "t.svf:2: *"},
+      {nullptr, nullptr},  // no file chosen
+  };
+  for (const auto& [text, want] : cases) {
+    testing::Rig rig;
+    rig.LoopTdiToTdo();
+    rig.LoadOpenSetUp();
+    if (text != nullptr) rig.Play(text);
+    if (text == nullptr) rig.player.cmd_Process_Click();
+    const auto facts = FactsOfLastRun(rig.player, "t.svf", 1.5, rig.window.messages, rig.window.LogLines());
+    if (want == nullptr) {
+      EXPECT_FALSE(facts.has_value());
+      continue;
+    }
+    ASSERT_TRUE(facts.has_value()) << text;
+    const std::string line = SummaryLine(*facts);
+    const std::string_view w(want);
+    if (w.back() == '*') {
+      EXPECT_EQ(line.substr(0, w.size() - 1), w.substr(0, w.size() - 1)) << text;
+      EXPECT_GT(line.size(), w.size()) << "a reason is given: " << line;
+    } else {
+      EXPECT_EQ(line, want) << text;
+    }
+  }
+}
+
 }  // namespace
-}  // namespace tavrin::cli
+}  // namespace tavrin::player

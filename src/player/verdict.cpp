@@ -1,10 +1,13 @@
-#include "cli/summary.h"
+#include "player/verdict.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
-namespace tavrin::cli {
+#include "player/player.h"
+
+namespace tavrin::player {
 
 namespace {
 
@@ -133,4 +136,29 @@ std::string ReasonOfFailure(const std::vector<std::string>& run_messages, const 
   return {};
 }
 
-}  // namespace tavrin::cli
+std::optional<RunFacts> FactsOfLastRun(Player& player, std::string file, double seconds,
+                                       const std::vector<std::string>& run_messages,
+                                       const std::vector<std::string>& last_log_lines) {
+  const svf::RunOutcome outcome = player.driver.LastOutcome();
+  if (outcome != svf::RunOutcome::Completed && outcome != svf::RunOutcome::Failed) return std::nullopt;
+  RunFacts f;
+  f.file = std::move(file);
+  f.seconds = seconds;
+  f.line = player.driver.StopLine();
+  f.statements = player.driver.StatementsExecuted();
+  f.checks_passed = player.interpreter.ChecksPassed();
+  if (outcome == svf::RunOutcome::Completed) {
+    f.end = RunFacts::End::Completed;
+  } else if (player.driver.StoppedByOperator()) {
+    f.end = RunFacts::End::Operator;
+  } else if (const auto& check = player.interpreter.LastFailedCheck()) {
+    f.end = RunFacts::End::CheckFailed;
+    f.check = RunFacts::Check{check->expected, check->got, check->mask};
+  } else {
+    f.end = RunFacts::End::Other;
+    f.reason = ReasonOfFailure(run_messages, last_log_lines, player.adapter.Chip().LastErrorText());
+  }
+  return f;
+}
+
+}  // namespace tavrin::player
