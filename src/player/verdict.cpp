@@ -100,7 +100,7 @@ std::string SummaryLine(const RunFacts& facts) {
 std::string ReasonFromText(std::string_view text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
   if (text.empty() || StartsWith(text, "> ") || StartsWith(text, "Sorry, I've got to bail out") ||
-      StartsWith(text, "Stopped at line ")) {
+      StartsWith(text, "Stopped at line ") || text == svf::kStandardSvfHint) {
     return {};
   }
   for (const std::string_view prefix : {"Uh Oh, ", "Hmm.  ", "Bad result: "}) {
@@ -147,6 +147,7 @@ std::optional<RunFacts> FactsOfLastRun(Player& player, std::string file, double 
   f.line = player.driver.StopLine();
   f.statements = player.driver.StatementsExecuted();
   f.checks_passed = player.interpreter.ChecksPassed();
+  f.looks_standard = player.interpreter.LooksLikeStandardSvf();
   if (outcome == svf::RunOutcome::Completed) {
     f.end = RunFacts::End::Completed;
   } else if (player.driver.StoppedByOperator()) {

@@ -26,6 +26,9 @@ struct RunFacts {
   std::optional<Check> check;  // End::CheckFailed
   int write_error = 0;         // End::WriteFailed: errno of the write
   std::string reason;          // End::Other: a few words
+  // The run stopped in the default reading at something only standard SVF
+  // has: the line after the summary says so.
+  bool looks_standard = false;
 };
 
 // "idcode.svf: 7 statements, 2 checks passed, 0.02 s",

@@ -333,7 +333,7 @@ void MainWindow::ShowVerdict(std::uint64_t started_us) {
   QPalette palette = lbl_Verdict_->palette();
   palette.setColor(QPalette::WindowText, QColor::fromRgb(colour));
   lbl_Verdict_->setPalette(palette);
-  lbl_Verdict_->setText(FromBytes(line));
+  lbl_Verdict_->setText(FromBytes(facts->looks_standard ? line + "\n" + svf::kStandardSvfHint : line));
 }
 
 void MainWindow::ProcessClicked() {

@@ -57,6 +57,7 @@ TEST(FactsOfLastRun, SayHowTheRunEnded) {
       {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5)\r\n TDO (5A) MASK (F0);\r\n",
        "t.svf:2: check failed: expected 5A, got A5, mask F0"},
       {"STATE IDLE;\r\nFROB 3;\r\n", "t.svf:2: I don't know how to do a FROB"},
+      {"! a vendor's comment\r\nSIR 8 TDI (01);\r\n", "t.svf:1: I don't know how to do a !"},
       {"STATE IDLE;\r\nSIR 8", "t.svf:2: *"},
       {nullptr, nullptr},  // no file chosen
   };
@@ -73,6 +74,7 @@ TEST(FactsOfLastRun, SayHowTheRunEnded) {
     }
     ASSERT_TRUE(facts.has_value()) << text;
     const std::string line = SummaryLine(*facts);
+    EXPECT_EQ(facts->looks_standard, text[0] == '!') << text;
     const std::string_view w(want);
     if (w.back() == '*') {
       EXPECT_EQ(line.substr(0, w.size() - 1), w.substr(0, w.size() - 1)) << text;
