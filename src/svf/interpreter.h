@@ -66,6 +66,10 @@ class Interpreter {
   [[nodiscard]] std::uint64_t ChecksPassed() const { return checks_passed_; }
   [[nodiscard]] const std::optional<FailedCheck>& LastFailedCheck() const { return failed_check_; }
 
+  // A failed check stops the run; false: it is counted (ChecksMade less
+  // ChecksPassed) and the run goes on, as an estimate of the whole file wants.
+  bool stop_on_failed_check = true;
+
   std::string EndIrState = "IDLE";
   std::string EndDrState = "IDLE";
 
