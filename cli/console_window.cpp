@@ -47,16 +47,66 @@ ConsoleSettings ConsoleSettings::Detect(std::FILE* out, std::FILE* err, bool qui
   return s;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when the
+// byte there starts none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t n = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (text.size() - i < n) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto c = static_cast<unsigned char>(text[i + k]);
+    if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
 void AppendEscaped(std::string& to, std::string_view text) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if ((c >= 0x20 && c != 0x7F) || c == '\t') continue;
+  auto escape = [&](std::size_t i, std::size_t n) {
     to.append(text.substr(start, i - start));
-    const char escaped[4] = {'\\', 'x', kDigits[c >> 4U], kDigits[c & 0xFU]};
-    to.append(escaped, sizeof escaped);
-    start = i + 1;
+    for (std::size_t k = i; k < i + n; ++k) {
+      const auto c = static_cast<unsigned char>(text[k]);
+      const char escaped[4] = {'\\', 'x', kDigits[c >> 4U], kDigits[c & 0xFU]};
+      to.append(escaped, sizeof escaped);
+    }
+    start = i + n;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F) escape(i, 1);
+      ++i;
+      continue;
+    }
+    const std::size_t n = Utf8Length(text, i);
+    if (n == 0) {
+      escape(i, 1);  // a byte of no character
+      ++i;
+      continue;
+    }
+    // U+0080 to U+009F are control characters too.
+    if (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) escape(i, 2);
+    i += n;
   }
   to.append(text.substr(start));
 }
@@ -225,6 +275,16 @@ void ConsoleWindow::ShowMessage(std::string_view text) {
 }
 
 void ConsoleWindow::PrintError(std::string_view text) { WriteError(text); }
+
+void ConsoleWindow::PrintErrorLine(std::string_view text) {
+  if (!settings_.escape_messages) {
+    WriteError(text);
+    return;
+  }
+  std::string shown;
+  AppendEscaped(shown, text);
+  WriteError(shown);
+}
 
 // --- Events ---
 

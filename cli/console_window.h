@@ -35,8 +35,9 @@ struct ConsoleSettings {
 };
 
 // Text as a terminal should show it: control characters (below 0x20 but the
-// tab, and 0x7F) as \xNN, so that a file cannot move the cursor, change
-// colours or retitle the terminal.
+// tab, 0x7F, and U+0080 to U+009F) and bytes that are no UTF-8 as \xNN, so
+// that a file cannot move the cursor, change colours or retitle the
+// terminal, nor garble what follows.
 void AppendEscaped(std::string& to, std::string_view text);
 
 // The window on a console: the log goes to standard output line by line
@@ -71,6 +72,9 @@ class ConsoleWindow final : public MemoryWindow {
   // One line on standard error (escaped on a terminal), after the log
   // written so far.
   void PrintError(std::string_view text);
+  // The same for text that must stay one line: on a terminal its line
+  // breaks are escaped too.
+  void PrintErrorLine(std::string_view text);
 
   // errno of a failed write to standard output; 0 while none failed.
   [[nodiscard]] int OutputError() const { return out_.Error(); }

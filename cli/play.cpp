@@ -47,12 +47,54 @@ constexpr std::array<const char*, kSignalCount> kPinOptions = {"--tck", "--tms",
 // The pins that start-up selects.
 constexpr std::array<int, kSignalCount> kDefaultPins = {7, 1, 5, 6};
 
-// "D5", "d5" or "5".
+// The names the window shows beside D0 to D7.
+constexpr std::array<const char*, 8> kPinNames = {"TXD", "RXD", "RTS", "CTS", "DTR", "DSR", "DCD", "RI"};
+
+// "D5", "d5", "5", or the pin's name in any case ("DSR", "dsr").
 std::optional<int> ParsePin(const std::string& text) {
   std::string t = text;
-  if (!t.empty() && (t[0] == 'D' || t[0] == 'd')) t.erase(0, 1);
+  for (char& c : t) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  for (std::size_t i = 0; i < kPinNames.size(); ++i) {
+    if (t == kPinNames[i]) return static_cast<int>(i);
+  }
+  if (!t.empty() && t[0] == 'D') t.erase(0, 1);
   if (t.size() != 1 || t[0] < '0' || t[0] > '7') return std::nullopt;
   return t[0] - '0';
+}
+
+// How much of a file is looked at for binary data.
+constexpr std::size_t kSniffBytes = std::size_t{64} << 10U;
+
+// Whether the file's name ends in .svf, in any case, as a run wants.
+bool HasSvfName(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : name;
+  for (char& c : end) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return end == ".SVF";
+}
+
+// Why a file with an SVF name is no SVF file: its start holds a zero byte,
+// which no text has.
+std::optional<std::string> BinaryContent(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;  // the run says why
+  std::vector<char> start(kSniffBytes);
+  std::size_t got = 0;
+  while (got < start.size()) {
+    const ssize_t n = ::read(fd, start.data() + got, start.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  const auto zero = std::find(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(got), '\0');
+  if (zero == start.begin() + static_cast<std::ptrdiff_t>(got)) return std::nullopt;
+  return "tavrin-play: " + path + " is not an SVF file: it holds binary data (a zero byte at offset " +
+         std::to_string(zero - start.begin()) + ")";
 }
 
 // A whole number from 1 to 2^31-1, written with digits only.
@@ -119,27 +161,37 @@ int ExitFor(svf::RunOutcome outcome) {
   }
 }
 
+// Text for a stream: as it is, or escaped when the stream is a terminal
+// (what a USB device calls itself is shown, not obeyed).
+void AppendShown(std::string& to, std::string_view text, std::FILE* stream) {
+  if (fileno(stream) >= 0 && isatty(fileno(stream)) != 0) {
+    AppendEscaped(to, text);
+  } else {
+    to.append(text);
+  }
+}
+
+// The serial number of a list entry; empty when the chip has none.
+std::string EntrySerial(adapter::D2xx& chip, const std::string& entry) {
+  // The entry's number is the device index.
+  const auto index = static_cast<std::uint32_t>(std::strtoul(entry.c_str(), nullptr, 10));
+  std::array<char, adapter::kDescriptionBufferSize> buf{};
+  if (chip.FT_ListDevices(index, buf.data(), buf.size(), adapter::FT_LIST_BY_INDEX | adapter::FT_OPEN_BY_SERIAL_NUMBER) !=
+      adapter::FT_OK) {
+    return {};
+  }
+  return {buf.data(), strnlen(buf.data(), buf.size())};
+}
+
 void PrintList(player::Player& p, ConsoleWindow& window, std::FILE* out) {
   adapter::D2xx& chip = p.adapter.Chip();
-  const bool on_terminal = fileno(out) >= 0 && isatty(fileno(out)) != 0;
   for (const std::string& entry : window.interface_entries) {
-    std::string serial;
-    // The entry's number is the device index.
-    const std::uint32_t index = static_cast<std::uint32_t>(std::strtoul(entry.c_str(), nullptr, 10));
-    std::array<char, adapter::kDescriptionBufferSize> buf{};
-    if (chip.FT_ListDevices(index, buf.data(), buf.size(), adapter::FT_LIST_BY_INDEX | adapter::FT_OPEN_BY_SERIAL_NUMBER) ==
-        adapter::FT_OK) {
-      serial.assign(buf.data(), strnlen(buf.data(), buf.size()));
-    }
+    const std::string serial = EntrySerial(chip, entry);
     std::string line = entry;
     if (!serial.empty()) line.append("  serial ").append(serial);
-    if (on_terminal) {
-      // What a USB device calls itself is shown, not obeyed.
-      std::string shown;
-      AppendEscaped(shown, line);
-      line.swap(shown);
-    }
-    std::fprintf(out, "%s\n", line.c_str());
+    std::string shown;
+    AppendShown(shown, line, out);
+    std::fprintf(out, "%s\n", shown.c_str());
   }
 }
 
@@ -166,6 +218,9 @@ struct Settings {
   bool list = false;
   std::optional<int> device;
   std::string serial;
+  // --virtual, or --board: only the virtual board is played into.
+  bool virtual_board = false;
+  std::string board;
   std::array<std::string, kSignalCount> pin_texts;
   std::array<std::optional<int>, kSignalCount> pins;
   std::optional<std::int32_t> rate;
@@ -175,8 +230,86 @@ struct Settings {
   bool detect = false;
 };
 
-// --detect: the chain, one line a device from TDI to TDO, then the IR length.
+// The option that asked for the virtual board.
+std::string VirtualOption(const Settings& s) { return s.board.empty() ? "--virtual" : "--board " + s.board; }
+
+// Finds the adapter the options name (the first real one when they name
+// none), opens it and sets it up. Gives 0, or the exit status when there is
+// none or it cannot be used; the messages say why.
+int OpenAdapter(player::Player& p, ConsoleWindow& window, const Settings& s) {
+  adapter::D2xx& chip = p.adapter.Chip();
+  const std::vector<std::string>& entries = window.interface_entries;
+  auto is_virtual = [&](std::size_t i) { return devices::IsVirtualBoard(adapter::DescriptionOfEntry(entries[i])); };
+  std::optional<std::size_t> chosen;
+  std::string how;  // the option that chose it
+  if (!s.serial.empty()) {
+    std::string found;
+    for (std::size_t i = 0; i < entries.size() && !chosen; ++i) {
+      const std::string serial = EntrySerial(chip, entries[i]);
+      if (serial == s.serial) chosen = i;
+      if (!serial.empty()) found += (found.empty() ? "" : ", ") + serial;
+    }
+    if (!chosen) {
+      window.PrintError("tavrin-play: no FT232R or FT232B adapter has the serial number '" + s.serial + "'; " +
+                        (found.empty() ? std::string("none with a serial number was found")
+                                       : "the serial numbers found: " + found) +
+                        " (see --list)");
+      return kExitUnusable;
+    }
+    how = "--serial " + s.serial;
+  } else if (s.device) {
+    if (*s.device < 0 || *s.device >= window.InterfaceEntryCount()) {
+      window.PrintError("tavrin-play: there is no adapter entry " + std::to_string(*s.device) + " (see --list)");
+      return kExitUnusable;
+    }
+    chosen = static_cast<std::size_t>(*s.device);
+    how = "--device " + std::to_string(*s.device);
+  } else {
+    for (std::size_t i = 0; i < entries.size() && !chosen; ++i) {
+      if (is_virtual(i) == s.virtual_board) chosen = i;
+    }
+    if (!chosen && s.virtual_board) {
+      window.PrintError("tavrin-play: " + VirtualOption(s) + ": there is no virtual board among the adapters");
+      return kExitUnusable;
+    }
+    if (!chosen) {
+      window.PrintError(devices::RealAdaptersBuiltIn()
+                            ? "tavrin-play: no adapter found: no FT232R or FT232B adapter (USB 0403:6001) answered "
+                              "through libftdi; --virtual plays into the virtual board instead"
+                            : "tavrin-play: no adapter: this build has no real-adapter backend (libftdi1); --virtual "
+                              "plays into the virtual board instead");
+      return kExitUnusable;
+    }
+  }
+  if (s.virtual_board && !is_virtual(*chosen)) {
+    window.PrintError("tavrin-play: " + VirtualOption(s) + " plays into the virtual board, but " + how + " is " +
+                      adapter::DescriptionOfEntry(entries[*chosen]));
+    return kExitUnusable;
+  }
+  window.SelectInterfaceEntry(static_cast<int>(*chosen));
+  // By serial number where the chip has one: two adapters may share a
+  // description.
+  const std::string serial = EntrySerial(chip, entries[*chosen]);
+  if (serial.empty()) {
+    p.adapter.cmd_OpenInterface_Click();
+  } else {
+    p.adapter.OpenBySerialNumber(serial);
+  }
+  if (p.adapter.InterfaceOpen == kTrue) p.cmd_FTSetup_Click();
+  if (p.adapter.InterfaceOpen != kTrue || p.adapter.PortSetupValid != kTrue) {
+    const std::string why = chip.LastErrorText();
+    if (!why.empty()) window.PrintError("tavrin-play: adapter: " + why);
+    return kExitUnusable;
+  }
+  return kExitOk;
+}
+
+// --detect: the adapter, then the chain, one line a device from TDI to TDO,
+// then the IR length.
 int PrintChain(player::Player& p, ConsoleWindow& window, std::FILE* out, std::FILE* err) {
+  std::string adapter_line = "adapter: ";
+  AppendShown(adapter_line, p.adapter.OpenedName(), out);
+  std::fprintf(out, "%s\n", adapter_line.c_str());
   const std::optional<jtag::ChainReport> chain = p.DetectChain();
   if (!chain) return kExitUnusable;  // no adapter set up: the messages said why
   for (std::size_t i = 0; i < chain->devices.size(); ++i) {
@@ -208,13 +341,6 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
     return FinishStdio(out, err, kExitOk);
   }
   // The options, applied to the controls as the operator would.
-  if (s.device) {
-    if (*s.device < 0 || *s.device >= window.InterfaceEntryCount()) {
-      window.PrintError("tavrin-play: there is no adapter entry " + std::to_string(*s.device) + " (see --list)");
-      return kExitUnusable;
-    }
-    window.SelectInterfaceEntry(*s.device);
-  }
   const Signal signals[kSignalCount] = {Signal::TCK, Signal::TMS, Signal::TDI, Signal::TDO};
   for (std::size_t i = 0; i < kSignalCount; ++i) {
     if (!s.pins[i]) continue;
@@ -227,33 +353,20 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
   }
   window.single_step = s.single_step ? 1 : 0;
   window.standard_svf = s.standard ? 1 : 0;
-  if (s.detect) {
-    if (!s.serial.empty()) {
-      p.adapter.OpenBySerialNumber(s.serial);
-      if (p.adapter.InterfaceOpen == kTrue) p.cmd_FTSetup_Click();
-    }
-    return PrintChain(p, window, out, err);
-  }
-  window.selected_file = std::filesystem::path(s.file).filename().string();
-  window.file_path = s.file;
 
   RunFacts f;
   f.file = s.file;
   // A signal before the run: nothing is opened or clocked.
-  if (CaughtSignal() != 0) {
+  if (!s.detect && CaughtSignal() != 0) {
     f.end = RunFacts::End::Operator;
     facts = f;
     return kExitRunFailed;
   }
-  if (!s.serial.empty()) {
-    p.adapter.OpenBySerialNumber(s.serial);
-    if (p.adapter.InterfaceOpen != kTrue) {
-      const std::string why = p.adapter.Chip().LastErrorText();
-      if (!why.empty()) window.PrintError("tavrin-play: " + why);
-      return kExitUnusable;
-    }
-    p.cmd_FTSetup_Click();
-  }
+  if (const int status = OpenAdapter(p, window, s); status != kExitOk) return status;
+  if (s.detect) return PrintChain(p, window, out, err);
+  window.selected_file = std::filesystem::path(s.file).filename().string();
+  window.file_path = s.file;
+  f.adapter = p.adapter.OpenedName();
 
   const std::size_t messages_before = window.messages.size();
   const auto start = std::chrono::steady_clock::now();
@@ -306,27 +419,32 @@ int Conclude(ConsoleWindow& window, std::optional<RunFacts>& facts, int status,
     status = kExitRunFailed;
   }
   for (const std::string& line : lines_before_summary) window.PrintError(line);
-  if (facts) window.PrintError(SummaryLine(*facts));
+  if (facts) window.PrintErrorLine(SummaryLine(*facts));
   return status;
 }
 
 // --estimate: the file through the simulated chip, once per USB profile; the
-// log of the first, then one line per profile on standard error. A run that
-// was refused or could not start has no figure; a signal or Break stops the
-// estimate as it stops a run, with a summary.
-int Estimate(const Settings& s, const std::string& board, const std::string& rate, std::FILE* out, std::FILE* err) {
+// log of the first, then one line per profile on standard error, the checks
+// the board did not meet, and the summary. A failed check does not stop the
+// estimate (the whole file is timed); anything else that ends a run does,
+// and the figures say up to which line. A run that was refused or could not
+// start has no figure; a signal or Break stops the estimate as it stops a
+// run.
+int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FILE* err) {
 #ifdef TAVRIN_HAVE_ESTIMATE
   adapter::usbsim::EstimateOptions options;
   options.svf_path = s.file;
   options.standard_reading = s.standard;
   options.rate = s.rate ? rate : std::string();
-  if (!board.empty()) {
-    auto loaded = adapter::virt::LoadBoardFile(board);
+  options.stop_on_failed_check = false;
+  if (!s.board.empty()) {
+    auto loaded = adapter::virt::LoadBoardFile(s.board);
     if (!loaded.board) {
       std::fprintf(err, "tavrin-play: %s\n", loaded.error.c_str());
       return kExitUnusable;
     }
     options.board = *loaded.board;
+    options.board_name = std::filesystem::path(s.board).filename().string();
   }
   if (std::any_of(s.pins.begin(), s.pins.end(), [](const auto& pin) { return pin.has_value(); })) {
     adapter::usbsim::EstimateOptions::Pins pins;
@@ -343,14 +461,18 @@ int Estimate(const Settings& s, const std::string& board, const std::string& rat
   window.brk = [&broken] { broken = true; };
   options.stop = [&broken] { return broken || CaughtSignal() != 0; };
 
-  std::vector<std::string> figures;
+  std::vector<std::string> lines;  // the figures, then the checks not met
   std::optional<RunFacts> facts;
   int status = kExitOk;
+  std::uint64_t checks_failed = 0;
   for (const char* name : {"frame", "fast"}) {
-    RunFacts f;
+    const bool first = !facts.has_value();
+    RunFacts f = first ? RunFacts{} : *facts;
     f.file = s.file;
+    f.adapter = "virtual board (" + (s.board.empty() ? std::string("built-in board") : options.board_name) +
+                ") on a simulated USB FT232R";
     if (options.stop()) {
-      // A signal before the run: nothing is played.
+      // A signal before the run: nothing (more) is played.
       f.end = RunFacts::End::Operator;
       facts = f;
       status = kExitRunFailed;
@@ -358,32 +480,52 @@ int Estimate(const Settings& s, const std::string& board, const std::string& rat
     }
     options.profile = adapter::usbsim::ProfileByName(name).value_or(adapter::usbsim::FrameProfile());
     // The first run's log and messages go out as a run's do.
-    options.echo = figures.empty() ? &window : nullptr;
+    options.echo = first ? &window : nullptr;
+    const std::size_t messages_before = window.messages.size();
+    const auto start = std::chrono::steady_clock::now();
     const adapter::usbsim::EstimateResult result = adapter::usbsim::Estimate(options);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& m : result.messages) window.PrintError(m);
     if (result.outcome != svf::RunOutcome::Completed && result.outcome != svf::RunOutcome::Failed) {
       // Refused, or the file unusable: the message says why.
       status = ExitFor(result.outcome);
+      facts.reset();
+      lines.clear();
       break;
+    }
+    lines.push_back(adapter::usbsim::EstimateLine(result, name));
+    if (result.outcome != svf::RunOutcome::Completed || result.checks_failed != 0) status = kExitRunFailed;
+    if (first) {
+      checks_failed = result.checks_failed;
+      f.seconds = seconds;
+      f.line = result.stop_line;
+      f.statements = result.statements;
+      f.checks_passed = result.checks_passed;
+      if (result.outcome == svf::RunOutcome::Completed) {
+        f.end = RunFacts::End::Completed;
+      } else if (!result.stopped) {
+        f.end = RunFacts::End::Other;
+        const std::vector<std::string> run_messages(
+            window.messages.begin() + static_cast<std::ptrdiff_t>(messages_before), window.messages.end());
+        f.reason = ReasonOfFailure(run_messages, window.RecentLines(), "");
+      }
+      window.Finish();
     }
     if (result.stopped) {
       f.end = RunFacts::End::Operator;
       f.line = result.stop_line;
-      f.statements = result.statements;
-      f.checks_passed = result.checks_passed;
-      facts = f;
-      status = kExitRunFailed;
-      break;
     }
-    figures.push_back(adapter::usbsim::EstimateLine(result, name));
-    if (result.outcome != svf::RunOutcome::Completed) status = kExitRunFailed;
-    if (figures.size() == 1) window.Finish();
+    facts = f;
+    if (result.stopped) break;
+  }
+  if (!lines.empty()) {
+    lines.push_back(std::to_string(checks_failed) + (checks_failed == 1 ? " check" : " checks") +
+                    " not met on the virtual board");
   }
   window.Finish();
-  return Conclude(window, facts, status, figures);
+  return Conclude(window, facts, status, lines);
 #else
   (void)s;
-  (void)board;
   (void)rate;
   (void)out;
   std::fputs("tavrin-play: this build has no simulated USB chip (it needs libftdi1)\n", err);
@@ -408,7 +550,6 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
                "or into the built-in virtual board.",
                "tavrin-play"};
   Settings s;
-  std::string board;
   std::string rate_text;
   std::string vcd;
   std::string trace;
@@ -416,10 +557,11 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
 
   app.add_option("FILE", s.file, "the SVF file to play");
   app.add_flag("--list", s.list, "print the adapter list as Find builds it, with serial numbers, and exit");
-  app.add_option("--device", s.device, "play through entry N of that list (default: the first)");
+  app.add_option("--device", s.device, "play through entry N of that list (default: the first real adapter)");
   app.add_option("--serial", s.serial, "play through the adapter with this serial number");
-  app.add_option("--board", board, "board description (JSON) for the virtual board");
-  app.add_option("--tck", s.pin_texts[0], "TCK pin, D0 to D7 (default D7)");
+  app.add_flag("--virtual", s.virtual_board, "play into the virtual board (the built-in board, or --board's)");
+  app.add_option("--board", s.board, "board description (JSON) for the virtual board; plays into it");
+  app.add_option("--tck", s.pin_texts[0], "TCK pin, D0 to D7 or its name: TXD RXD RTS CTS DTR DSR DCD RI (default D7)");
   app.add_option("--tms", s.pin_texts[1], "TMS pin (default D1)");
   app.add_option("--tdi", s.pin_texts[2], "TDI pin (default D5)");
   app.add_option("--tdo", s.pin_texts[3], "TDO pin (default D6)");
@@ -451,6 +593,17 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     std::fprintf(out, "tavrin-play %s\n", TAVRIN_VERSION);
     return FinishStdio(out, err, kExitOk);
   }
+  if (!s.board.empty()) s.virtual_board = true;
+  if (s.detect && !s.file.empty()) {
+    std::fprintf(err, "tavrin-play: --detect plays no file; %s was given as well\nRun with --help for the options.\n",
+                 s.file.c_str());
+    return kExitUnusable;
+  }
+  if (estimate && (s.device || !s.serial.empty())) {
+    std::fputs("tavrin-play: --estimate plays into the simulated virtual board; --device and --serial do not apply\n",
+               err);
+    return kExitUnusable;
+  }
   if (!s.list && !s.detect && s.file.empty()) {
     std::fputs("tavrin-play: no SVF file given\nRun with --help for the options.\n", err);
     return kExitUnusable;
@@ -461,7 +614,8 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     if (s.pin_texts[i].empty()) continue;
     s.pins[i] = ParsePin(s.pin_texts[i]);
     if (!s.pins[i]) {
-      std::fprintf(err, "tavrin-play: %s wants a pin D0 to D7, not '%s'\n", kPinOptions[i], s.pin_texts[i].c_str());
+      std::fprintf(err, "tavrin-play: %s wants a pin D0 to D7 or its name (TXD, RXD, RTS, CTS, DTR, DSR, DCD, RI), "
+                        "not '%s'\n", kPinOptions[i], s.pin_texts[i].c_str());
       return kExitUnusable;
     }
     pins[i] = *s.pins[i];
@@ -483,13 +637,24 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       std::fprintf(err, "%s\n", refused->c_str());
       return kExitUnusable;
     }
+    // Refused before an adapter is touched; the name in the window's words
+    // as well.
+    if (!HasSvfName(s.file)) {
+      std::fprintf(err, "tavrin-play: %s is not an SVF file: its name does not end in .svf\n"
+                        "Error - expecting a .SVF file\n", s.file.c_str());
+      return kExitUnusable;
+    }
+    if (const auto binary = BinaryContent(s.file)) {
+      std::fprintf(err, "%s\n", binary->c_str());
+      return kExitUnusable;
+    }
   }
 
   // An output file that is one of the inputs would be emptied before it is
   // read: the SVF file or the board description lost, and a run reported.
   for (const auto& [option, output] : {std::pair<const char*, const std::string&>{"--vcd", vcd}, {"--trace", trace}}) {
     if (output.empty()) continue;
-    for (const std::string& input : {s.file, board}) {
+    for (const std::string& input : {s.file, s.board}) {
       std::error_code ec;
       if (!input.empty() && std::filesystem::equivalent(output, input, ec)) {
         std::fprintf(err, "tavrin-play: %s %s would overwrite an input file\n", option, output.c_str());
@@ -497,7 +662,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       }
     }
   }
-  if (estimate) return Estimate(s, board, rate_text, out, err);
+  if (estimate) return Estimate(s, rate_text, out, err);
 
   // From here on Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are Break.
   const SignalCatcher catcher;
@@ -505,7 +670,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   adapter::D2xx* chip = environment.chip;
   if (chip == nullptr) {
     devices::Options options;
-    options.board_file = board;
+    options.board_file = s.board;
     options.vcd_file = vcd;
     options.trace_file = trace;
     std::string error;

@@ -11,7 +11,9 @@
 // Nothing the input says can reach a real adapter, a file of this computer
 // or a long wait:
 // - the real-adapter backend sees an empty USB bus (LibFtdiApi below stands
-//   in for libftdi1's), so the virtual board is the only device;
+//   in for libftdi1's), so the virtual board is the only device (played
+//   into when the arguments ask for it: --virtual, --board, its entry;
+//   otherwise the run is refused with exit status 2);
 // - PlayMain runs with a private folder as its working directory and no
 //   argument may hold a '/', so every file it reads or writes is in that
 //   folder, which holds nothing but what this target wrote for the input:

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target tavrin-play
-./build/cli/tavrin-play examples/idcode.svf
+./build/cli/tavrin-play --virtual examples/idcode.svf

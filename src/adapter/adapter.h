@@ -72,6 +72,10 @@ class Adapter {
 
   // The text handed to FT_OpenEx by the last Open.
   [[nodiscard]] const std::string& LastOpenedDescription() const { return last_description_; }
+  // What the open adapter is ("FT232R USB UART (serial A100001)", "virtual
+  // board (built-in board)"), or the text it was opened by when the chip
+  // cannot tell; empty while none is open.
+  [[nodiscard]] std::string OpenedName() const;
 
  private:
   void Open(const std::string& what, std::uint32_t flags);

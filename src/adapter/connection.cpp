@@ -80,6 +80,12 @@ void Adapter::Open(const std::string& what, std::uint32_t flags) {
   window_.SetDevStateColour(kColourGreen);
 }
 
+std::string Adapter::OpenedName() const {
+  if (InterfaceOpen != kTrue) return {};
+  std::string name = chip_.OpenedName(DeviceHandle);
+  return name.empty() ? last_description_ : name;
+}
+
 void Adapter::cmd_CloseInterface_Click() {
   if (InterfaceOpen == kTrue) {
     const FtStatus status = chip_.FT_Close(DeviceHandle);

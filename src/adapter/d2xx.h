@@ -75,6 +75,10 @@ class D2xx {
 
   // The library's own words for the last failure, when it has any.
   [[nodiscard]] virtual std::string LastErrorText() const { return {}; }
+  // What the device open behind the handle is, as a person would name it:
+  // "FT232R USB UART (serial A100001)", "virtual board (built-in board)";
+  // empty for a handle that is not open or a chip that cannot tell.
+  [[nodiscard]] virtual std::string OpenedName(FtHandle /*handle*/) const { return {}; }
 };
 
 }  // namespace tavrin::adapter

@@ -98,6 +98,12 @@ FtStatus DeviceList::FT_Purge(FtHandle handle, std::uint32_t mask) {
 
 #undef TAVRIN_FORWARD
 
+std::string DeviceList::OpenedName(FtHandle handle) const {
+  if (handle == 0 || handle > open_.size()) return {};
+  const Open& o = open_[handle - 1];
+  return o.backend == nullptr ? std::string() : o.backend->OpenedName(o.inner);
+}
+
 std::string DeviceList::LastErrorText() const { return last_ == nullptr ? std::string() : last_->LastErrorText(); }
 
 }  // namespace tavrin::adapter

@@ -29,6 +29,7 @@ class DeviceList final : public D2xx {
   FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) override;
   FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) override;
   [[nodiscard]] std::string LastErrorText() const override;
+  [[nodiscard]] std::string OpenedName(FtHandle handle) const override;
 
  private:
   struct Open {

@@ -29,6 +29,8 @@ class RecordingD2xx final : public D2xx {
   FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) override;
   FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) override;
   [[nodiscard]] std::string LastErrorText() const override { return inner_.LastErrorText(); }
+  // A question about the device, not a chip call: not recorded.
+  [[nodiscard]] std::string OpenedName(FtHandle handle) const override { return inner_.OpenedName(handle); }
 
  private:
   FtStatus Line(FtStatus status, const std::string& text);

@@ -1,6 +1,7 @@
 #include "devices/system_devices.h"
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -37,6 +38,9 @@ class Devices final : public SystemDevices {
       board = std::move(*loaded.board);
     }
     virtual_ = std::make_unique<adapter::virt::VirtualD2xx>(std::move(board));
+    if (!options.board_file.empty()) {
+      virtual_->SetBoardName(std::filesystem::path(options.board_file).filename().string());
+    }
     if (!options.vcd_file.empty()) {
       vcd_.open(options.vcd_file, std::ios::binary | std::ios::trunc);
       if (!vcd_) {
@@ -88,6 +92,16 @@ class Devices final : public SystemDevices {
 };
 
 }  // namespace
+
+bool RealAdaptersBuiltIn() {
+#ifdef TAVRIN_HAVE_FTDI
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool IsVirtualBoard(const std::string& description) { return description == adapter::virt::kVirtualDescription; }
 
 std::unique_ptr<SystemDevices> SystemDevices::Create(const Options& options, std::string* error) {
   auto devices = std::make_unique<Devices>();

@@ -9,6 +9,7 @@ namespace tavrin::devices {
 
 struct Options {
   std::string board_file;  // board description for the virtual board; empty: the built-in board
+                           // (the file's name is the board's in the adapter's name)
   std::string vcd_file;    // waveform of the virtual board's pins; empty: none
   std::string trace_file;  // one line per chip call; empty: none
   bool real_adapters = true;  // list real adapters (when built with libftdi1)
@@ -16,6 +17,12 @@ struct Options {
 
 // The chips this computer offers: real FT232R/FT232B adapters first, the
 // virtual board last, optionally traced.
+// Whether a list entry's description is the virtual board's.
+bool IsVirtualBoard(const std::string& description);
+
+// Whether this build can play through real adapters (it has libftdi1).
+bool RealAdaptersBuiltIn();
+
 class SystemDevices {
  public:
   virtual ~SystemDevices() = default;

@@ -79,7 +79,9 @@ std::string DescribeFailedCheck(const RunFacts::Check& check) {
          std::to_string(start + 1) + " to " + std::to_string(end) + " of " + std::to_string(length) + ")";
 }
 
-std::string SummaryLine(const RunFacts& facts) {
+namespace {
+
+std::string SummaryOfRun(const RunFacts& facts) {
   if (facts.end == RunFacts::End::Completed) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", facts.seconds);
@@ -95,6 +97,14 @@ std::string SummaryLine(const RunFacts& facts) {
       return where + "cannot write the log to standard output: " + std::strerror(facts.write_error);
     default: return where + (facts.reason.empty() ? std::string("the run stopped") : Cut(facts.reason));
   }
+}
+
+}  // namespace
+
+std::string SummaryLine(const RunFacts& facts) {
+  std::string line = SummaryOfRun(facts);
+  if (!facts.adapter.empty()) line += "; on " + facts.adapter;
+  return line;
 }
 
 std::string ReasonFromText(std::string_view text) {
@@ -148,6 +158,7 @@ std::optional<RunFacts> FactsOfLastRun(Player& player, std::string file, double 
   f.statements = player.driver.StatementsExecuted();
   f.checks_passed = player.interpreter.ChecksPassed();
   f.looks_standard = player.interpreter.LooksLikeStandardSvf();
+  f.adapter = player.adapter.OpenedName();
   if (outcome == svf::RunOutcome::Completed) {
     f.end = RunFacts::End::Completed;
   } else if (player.driver.StoppedByOperator()) {

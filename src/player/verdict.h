@@ -29,12 +29,14 @@ struct RunFacts {
   // The run stopped in the default reading at something only standard SVF
   // has: the line after the summary says so.
   bool looks_standard = false;
+  std::string adapter;         // what the file was played into; empty: not known
 };
 
-// "idcode.svf: 7 statements, 2 checks passed, 0.02 s",
+// "idcode.svf: 7 statements, 2 checks passed, 0.02 s; on virtual board (built-in board)",
 // "idcode.svf:12: check failed: expected F6E5F093, got 00000000, mask 0FFFFFFF",
 // "idcode.svf:40: stopped by the operator", "idcode.svf:9: <reason>".
 // Without a line (stopped before the first) the prefix is "idcode.svf: ".
+// The adapter, when known, ends every form ("; on <adapter>").
 std::string SummaryLine(const RunFacts& facts);
 
 // The most digits of a value a summary shows.

@@ -74,6 +74,10 @@ class Interpreter {
   // default reading.
   [[nodiscard]] bool LooksLikeStandardSvf() const { return looks_standard_; }
 
+  // A failed check stops the run; false: it is counted (ChecksMade less
+  // ChecksPassed) and the run goes on, as an estimate of the whole file wants.
+  bool stop_on_failed_check = true;
+
   std::string EndIrState = "IDLE";
   std::string EndDrState = "IDLE";
 

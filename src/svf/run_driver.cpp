@@ -101,7 +101,10 @@ RunOutcome RunDriver::Run() {
   // a run cut short, another tool): the first move always clocks the reset.
   engine_.ResetTap();
   engine_.MoveToState("RESET");
-  window_.ReplaceLog("Opening " + path + "\r\n");
+  // What the file is played into, then the file.
+  const std::string adapter_name = adapter_.OpenedName();
+  window_.ReplaceLog((adapter_name.empty() ? std::string() : "Adapter: " + adapter_name + "\r\n") + "Opening " +
+                     path + "\r\n");
   window_.RepaintLog();
 
   // Counting pass, for the progress bar.

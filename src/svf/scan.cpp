@@ -269,8 +269,12 @@ std::vector<LogLine> Interpreter::Report(const Resolved& all, std::int64_t total
     ++checks_passed_;
     lines.push_back({" Pass!"});
   } else {
-    lines.push_back({" Fail!  Bailing out..."});
-    flags_.StopRequested = kTrue;
+    if (stop_on_failed_check) {
+      lines.push_back({" Fail!  Bailing out..."});
+      flags_.StopRequested = kTrue;
+    } else {
+      lines.push_back({" Fail!"});
+    }
     failed_check_ = FailedCheck{all.tdo, captured, all.care};
   }
   return lines;

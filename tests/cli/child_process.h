@@ -41,8 +41,10 @@ class Child {
   };
 
   explicit Child(const std::vector<std::string>& args, Options options = Options()) : options_(std::move(options)) {
+    // Always into the virtual board: no test plays into an adapter that
+    // happens to be plugged in.
     std::vector<std::string> all = args;
-    all.insert(all.begin(), TAVRIN_PLAY_PATH);
+    all.insert(all.begin(), {TAVRIN_PLAY_PATH, "--virtual"});
     std::vector<char*> argv;
     argv.reserve(all.size() + 1);
     for (std::string& a : all) argv.push_back(a.data());

@@ -138,5 +138,38 @@ TEST(StepPrompt, OnlyTheAnswersLineIsTakenFromAPipe) {
   ::close(p[1]);
 }
 
+// On a terminal, control characters and bytes that are no UTF-8 are shown
+// as \xNN; well-formed UTF-8 is shown as it is.
+TEST(Escaping, ControlCharactersAndBadUtf8AreShownAsBytes) {
+  const struct {
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"plain\ttab", "plain\ttab"},
+      {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"},
+      {"\xc2\x9b" "1m", "\\xc2\\x9b1m"},                 // U+009B, a C1 control
+      {"a\xff\xc3(", "a\\xff\\xc3("},                     // no lead byte; a lead without its tail
+      {"\xe0\x80\xaf \xed\xa0\x80", "\\xe0\\x80\\xaf \\xed\\xa0\\x80"},  // overlong; a surrogate
+      {"\xf4\x90\x80\x80 \xe2\x82", "\\xf4\\x90\\x80\\x80 \\xe2\\x82"},  // beyond U+10FFFF; cut short
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    AppendEscaped(shown, c.text);
+    EXPECT_EQ(shown, c.shown) << c.text;
+  }
+  // A line printed whole keeps its line breaks escaped too; a message keeps
+  // its own.
+  ConsoleSettings terminal;
+  terminal.escape_messages = true;
+  Console t(terminal);
+  t.window.PrintErrorLine("x\r\ny\xff.svf: stopped");
+  t.window.PrintError("one\r\ntwo");
+  EXPECT_EQ(Contents(t.file), "x\\x0d\\x0ay\\xff.svf: stopped\none\ntwo\n");
+  Console file;
+  file.window.PrintErrorLine("x\xff.svf");
+  EXPECT_EQ(Contents(file.file), "x\xff.svf\n");
+}
+
 }  // namespace
 }  // namespace tavrin::cli

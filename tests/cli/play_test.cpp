@@ -15,12 +15,14 @@ namespace {
 
 using Result = testing::PlayResult;
 
-// Plays through the old entry point, with the computer's devices: here, the
-// virtual board.
+const std::string kOnBoard = "; on virtual board (built-in board)";
+
+// Plays with the computer's devices, into the virtual board.
 class PlayTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const std::string& text) { return files.Write(name, text); }
-  static Result Run(const std::vector<std::string>& args, const std::string& answers = "") {
+  static Result Run(std::vector<std::string> args, const std::string& answers = "") {
+    args.insert(args.begin(), "--virtual");
     return testing::PlayInProcess(args, nullptr, answers);
   }
   static std::string Example() { return std::string(TAVRIN_SOURCE_DIR) + "/examples/idcode.svf"; }
@@ -30,7 +32,7 @@ class PlayTest : public ::testing::Test {
 TEST_F(PlayTest, ExamplePlaysOnTheVirtualBoard) {
   const Result r = Run({Example()});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("Opening " + Example() + "\n", 0), 0U) << r.out;
+  EXPECT_EQ(r.out.rfind("Adapter: virtual board (built-in board)\nOpening " + Example() + "\n", 0), 0U) << r.out;
   EXPECT_NE(r.out.find("\nGot: F6E5F093\n"), std::string::npos);
   EXPECT_NE(r.out.find("Masked Expectation: A5C3, Masked Result: A5C3 Pass!\n"), std::string::npos);
   EXPECT_EQ(r.out.find('\r'), std::string::npos) << "LF line ends";
@@ -38,7 +40,7 @@ TEST_F(PlayTest, ExamplePlaysOnTheVirtualBoard) {
   EXPECT_EQ(r.out.find("Resetting State Machine"), std::string::npos);
   // One line on standard error: the summary.
   EXPECT_EQ(r.err.rfind(Example() + ": 12 statements, 3 checks passed, ", 0), 0U) << r.err;
-  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
+  EXPECT_EQ(r.err.find(" s" + kOnBoard + "\n"), r.err.size() - kOnBoard.size() - 3) << r.err;
 }
 
 TEST_F(PlayTest, QuietPrintsTheSummaryOnly) {
@@ -50,7 +52,7 @@ TEST_F(PlayTest, QuietPrintsTheSummaryOnly) {
   const Result failed = Run({"-q", f});
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
-  EXPECT_EQ(failed.err, f + ":3: check failed: expected 00000000, got F6E5F093, mask 0FFFFFFF\n");
+  EXPECT_EQ(failed.err, f + ":3: check failed: expected 00000000, got F6E5F093, mask 0FFFFFFF" + kOnBoard + "\n");
 }
 
 TEST_F(PlayTest, WrongExpectationFailsWithTheExactLine) {
@@ -72,9 +74,17 @@ TEST_F(PlayTest, WrongTdoPinReadsThePullUpAndFails) {
       << r.out;
 }
 
-TEST_F(PlayTest, PinsByNumberAndTypedRateStillPlay) {
+TEST_F(PlayTest, PinsByNumberOrNameAndTypedRateStillPlay) {
   const Result r = Run({"--tck", "7", "--tms", "d1", "--tdi", "D5", "--tdo", "6", "--rate", "150000", Example()});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // The names beside D0 to D7 in the window, in any case.
+  EXPECT_EQ(Run({"-q", "--tck", "RI", "--tms", "rxd", "--tdi", "Dsr", "--tdo", "DCD", Example()}).status, 0);
+  const Result swapped = Run({"-q", "--tck", "txd", "--tms", "RTS", "--tdi", "cts", "--tdo", "DTR", Example()});
+  EXPECT_EQ(swapped.status, 1) << "pins D0, D2, D3, D4: no answer from the board";
+  const Result bad = Run({"--tdo", "DTX", Example()});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "tavrin-play: --tdo wants a pin D0 to D7 or its name (TXD, RXD, RTS, CTS, DTR, DSR, DCD, RI), "
+                     "not 'DTX'\n");
 }
 
 TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
@@ -87,8 +97,23 @@ TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
   const Result bad_board = Run({"--board", Write("b.json", "{ not json"), Example()});
   EXPECT_EQ(bad_board.status, 2);
   EXPECT_NE(bad_board.err.find("tavrin-play: "), std::string::npos);
-  const Result refused = Run({Write("y.xsvf", "TRST OFF;\n")});
-  EXPECT_EQ(refused.err, "Error - expecting a .SVF file\n");
+  // What is no SVF file is named, and refused before a chip is touched.
+  const std::string zero("TRST OFF;\n\0\x01", 12);
+  const struct {
+    std::string file;
+    std::string err;
+  } not_svf[] = {
+      {Write("y.xsvf", "TRST OFF;\n"), ": its name does not end in .svf\nError - expecting a .SVF file\n"},
+      {Write("top.bit", zero), ": its name does not end in .svf\nError - expecting a .SVF file\n"},
+      {Write("bin.svf", zero), ": it holds binary data (a zero byte at offset 10)\n"},
+  };
+  for (const auto& c : not_svf) {
+    adapter::virt::VirtualD2xx board;
+    const Result r = testing::PlayInProcess({"--virtual", c.file}, &board);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tavrin-play: " + c.file + " is not an SVF file" + c.err);
+    EXPECT_EQ(board.CallCount(adapter::virt::Op::ListDevices), 0);
+  }
 }
 
 TEST_F(PlayTest, MissingFileIsToldOnStandardError) {
@@ -107,7 +132,7 @@ TEST_F(PlayTest, EmptyFilePrintsItsOpeningLineAndSucceeds) {
   const std::string f = Write("empty.svf", "");
   const Result r = Run({f});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Opening " + f + "\n");
+  EXPECT_EQ(r.out, "Adapter: virtual board (built-in board)\nOpening " + f + "\n");
 }
 
 TEST_F(PlayTest, ListShowsTheVirtualBoardLastWithItsSerial) {
@@ -183,12 +208,21 @@ TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
   const Result one = Run({"--detect"});
   EXPECT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(one.out,
+            "adapter: virtual board (built-in board)\n"
             "device 0: IDCODE F6E5F093  Xilinx (AMD)\n"
             "chain: 1 device, instruction registers 8 bits in all (first device nearest TDI)\n");
-  const Result two = Run({"--detect", "--board", std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json"});
+  const std::string board = std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json";
+  const Result two = testing::PlayInProcess({"--detect", "--board", board});
   EXPECT_EQ(two.status, 0) << two.err;
+  EXPECT_EQ(two.out.rfind("adapter: virtual board (two-device-chain.json)\n", 0), 0U) << two.out;
   EXPECT_NE(two.out.find("device 1: IDCODE 24001093  Xilinx (AMD)\n"), std::string::npos) << two.out;
   EXPECT_NE(two.out.find("chain: 2 devices, instruction registers 14 bits"), std::string::npos) << two.out;
+  // A file is refused: --detect plays none.
+  const Result with_file = Run({"--detect", Example()});
+  EXPECT_EQ(with_file.status, 2);
+  EXPECT_EQ(with_file.out, "");
+  EXPECT_EQ(with_file.err.rfind("tavrin-play: --detect plays no file; " + Example() + " was given as well\n", 0), 0U)
+      << with_file.err;
 }
 
 // Up to 64 devices and 4096 instruction register bits the chain is listed;
@@ -223,22 +257,31 @@ TEST_F(PlayTest, DetectListsLongChainsAndFailsBeyondTheBoundsOrWithoutADevice) {
     adapter::virt::VirtualD2xx chip(c.board);
     std::vector<std::string> args = c.options;
     args.emplace_back("--detect");
+    args.emplace_back("--virtual");
     const Result r = testing::PlayInProcess(args, &chip);
     EXPECT_EQ(r.status, c.status);
     ASSERT_GE(r.out.size(), c.out_end.size()) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - c.out_end.size()), c.out_end);
+    EXPECT_EQ(r.out.rfind("adapter: virtual board (built-in board)\n", 0), 0U);
     if (c.out_end.empty()) {
-      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.out, "adapter: virtual board (built-in board)\n");
     }
     EXPECT_EQ(r.err, c.err);
   }
 }
 
 #ifdef TAVRIN_HAVE_ESTIMATE
-TEST_F(PlayTest, EstimateFiguresComeOnlyFromRunsThatBeganAndEnded) {
-  const std::string figures = R"(estimated on a real FT232R \(frame\): [0-9]+\.[0-9] s\n)"
-                              R"(estimated on a real FT232R \(fast\): [0-9]+\.[0-9] s\n)";
-  const std::string bad = Write("bad.svf", "SDR 32 TDI (0) TDO (1);\n");
+// A failed check does not stop an estimate: the whole file is timed and the
+// checks not met are counted. Anything else that ends a run ends it, and
+// the figures say up to which line.
+TEST_F(PlayTest, EstimateTimesTheWholeFileAndCountsTheChecksNotMet) {
+  auto figures = [](const std::string& part) {
+    return R"(estimated on a real FT232R \(frame\))" + part + R"(: [0-9]+\.[0-9] s\n)" +
+           R"(estimated on a real FT232R \(fast\))" + part + R"(: [0-9]+\.[0-9] s\n)";
+  };
+  const std::string on = R"(; on virtual board \(built-in board\) on a simulated USB FT232R\n)";
+  const std::string bad = Write("bad.svf", "SDR 32 TDI (0) TDO (1);\nSIR 8 TDI (01) TDO (FF);\nSTATE RESET;\n");
+  const std::string stops = Write("stops.svf", "SDR 32 TDI (0) TDO (1);\nPIO (HLX);\nSTATE RESET;\n");
   struct Case {
     std::vector<std::string> args;
     bool full_disk;
@@ -246,11 +289,23 @@ TEST_F(PlayTest, EstimateFiguresComeOnlyFromRunsThatBeganAndEnded) {
     std::string err;  // a pattern for the whole of standard error
   };
   const std::vector<Case> cases = {
-      {{"-q", Example()}, false, 0, figures},
-      {{"-q", bad}, false, 1, figures},
-      {{"-q", Write("x.txt", "TRST OFF;\n")}, false, 2, R"(Error - expecting a \.SVF file\n)"},
-      // A write that fails stops the estimate as it stops a run.
-      {{Example()}, true, 1, "[\\s\\S]*idcode\\.svf:1: cannot write the log to standard output: No space left on device\n"},
+      {{"-q", Example()}, false, 0,
+       figures("") + "0 checks not met on the virtual board\n.*idcode\\.svf: 12 statements, 3 checks passed, .* s" + on},
+      {{"-q", bad}, false, 1,
+       figures("") + "2 checks not met on the virtual board\n.*bad\\.svf: 3 statements, 0 checks passed, .* s" + on},
+      {{"-q", stops}, false, 1,
+       figures(", up to line 2") + "1 check not met on the virtual board\n.*stops\\.svf:2: I don't know how to do a PIO" +
+           on},
+      {{"-q", Write("x.txt", "TRST OFF;\n")}, false, 2,
+       ".*x\\.txt is not an SVF file: its name does not end in \\.svf\nError - expecting a \\.SVF file\n"},
+      {{"-q", "--device", "0", Example()}, false, 2, "tavrin-play: --estimate plays into the simulated virtual board; "
+                                                     "--device and --serial do not apply\n"},
+      // A write that fails stops the estimate as it stops a run: the
+      // second profile is not played.
+      {{Example()}, true, 1,
+       R"(estimated on a real FT232R \(frame\), up to line 1: [0-9]+\.[0-9] s\n)"
+       "0 checks not met on the virtual board\n"
+       "[\\s\\S]*idcode\\.svf:1: cannot write the log to standard output: No space left on device" + on},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -262,8 +317,15 @@ TEST_F(PlayTest, EstimateFiguresComeOnlyFromRunsThatBeganAndEnded) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
   }
-  // The log is a run's.
-  EXPECT_EQ(Run({"--estimate", Example()}).out, Run({Example()}).out);
+  // The log is a run's, after the line that names the simulated chip.
+  const std::string estimated = Run({"--estimate", Example()}).out;
+  const std::string played = Run({Example()}).out;
+  EXPECT_EQ(estimated.rfind("Adapter: virtual board (built-in board) on a simulated USB FT232R\nOpening ", 0), 0U);
+  EXPECT_EQ(estimated.substr(estimated.find('\n')), played.substr(played.find('\n')));
+  // Past a failed check the log says no bail-out.
+  const std::string log = Run({"--estimate", bad}).out;
+  EXPECT_NE(log.find("Masked Expectation: 00000001, Masked Result: F6E5F093 Fail!\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Bailing"), std::string::npos);
 }
 #endif
 

@@ -48,6 +48,9 @@ void ExpectClosedLast(const std::string& trace_path) {
   EXPECT_NE(last.find("-> 0"), std::string::npos) << last;
 }
 
+const std::string kOnBoard = "; on virtual board (built-in board)";
+const std::string kAdapterLine = "Adapter: virtual board (built-in board)\n";
+
 constexpr int kBreakSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 TEST(Signals, EachBreakSignalEndsAWaitAtOnce) {
@@ -64,7 +67,7 @@ TEST(Signals, EachBreakSignalEndsAWaitAtOnce) {
     const double latency = child.ExitMs() - sent;
     Report("signal " + std::to_string(signal) + " in RUNTEST 30 SEC to exit", latency);
     EXPECT_LT(latency, kPromptMs);
-    EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator");
+    EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator" + kOnBoard);
     EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
     ExpectClosedLast(trace);
   }
@@ -85,7 +88,7 @@ TEST(Signals, ALongScanIsCutShort) {
   const double latency = child.ExitMs() - sent;
   Report("SIGINT in a 32 Mi-bit scan to exit", latency);
   EXPECT_LT(latency, kPromptMs);
-  EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator");
+  EXPECT_EQ(LastLine(child.err), file + ":2: stopped by the operator" + kOnBoard);
   const std::size_t scan = child.out.find("lNumBytes= " + std::to_string(bits * 3));
   ASSERT_NE(scan, std::string::npos);
   EXPECT_EQ(child.out.find("\nGot: ", scan), std::string::npos) << "the scan was not finished";
@@ -123,8 +126,8 @@ TEST(Signals, TheCountingPassOfAHugeFileStops) {
   const double latency = child.ExitMs() - sent;
   Report("SIGTERM in the counting pass of 10,000,000 lines to exit", latency);
   EXPECT_LT(latency, kPromptMs);
-  EXPECT_EQ(LastLine(child.err), file + ": stopped by the operator");
-  EXPECT_EQ(child.out, "Opening " + file + "\nUh Oh, the operator stopped the run before it began.  Bailing Out\n");
+  EXPECT_EQ(LastLine(child.err), file + ": stopped by the operator" + kOnBoard);
+  EXPECT_EQ(child.out, kAdapterLine + "Opening " + file + "\nUh Oh, the operator stopped the run before it began.  Bailing Out\n");
 }
 
 // A scan report far longer than a pipe holds (4 MiB of digits), held up by
@@ -153,7 +156,7 @@ TEST(Signals, AfterAStopTheLogReachesAReaderThatKeepsReadingWhole) {
     EXPECT_EQ(child.err.find("not read"), std::string::npos) << child.err;
     EXPECT_TRUE(child.out.find("\n" + sent + "\n") != std::string::npos)
         << "the report is whole: " << child.out.size() << " bytes of output";
-    EXPECT_EQ(LastLine(child.err), file + ":3: stopped by the operator");
+    EXPECT_EQ(LastLine(child.err), file + ":3: stopped by the operator" + kOnBoard);
     EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 3.  Bailing Out");
   }
 }
@@ -178,7 +181,7 @@ TEST(Output, ClosedStandardDescriptorsAreNotTakenByTheOutputFiles) {
     ExpectClosedLast(trace);
     // What is still open is written as usual.
     if (closed.size() == 1) {
-      EXPECT_EQ(child.out.rfind("Opening " + file + "\n", 0) == 0, closed[0] != 1);
+      EXPECT_EQ(child.out.rfind(kAdapterLine + "Opening " + file + "\n", 0) == 0, closed[0] != 1);
       EXPECT_EQ(child.err.rfind(file + ": 12 statements", 0) == 0, closed[0] != 2) << child.err;
     }
   }
@@ -242,7 +245,8 @@ TEST(Output, AFullDiskEndsTheRun) {
   Child child({"--trace", trace, file}, options);
   ::close(full);
   EXPECT_EQ(child.Wait(10000), 1) << child.err;
-  EXPECT_EQ(LastLine(child.err), file + ":1: cannot write the log to standard output: No space left on device");
+  EXPECT_EQ(LastLine(child.err),
+            file + ":1: cannot write the log to standard output: No space left on device" + kOnBoard);
   ExpectClosedLast(trace);
   // Whatever cannot go out fails the same way, a run or not.
   const int full_again = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
@@ -294,7 +298,7 @@ TEST(Terminal, TheBarStaysBelowTheLogAndGoesAtTheEnd) {
   EXPECT_GE(bars, 2);
   EXPECT_LE(bars, static_cast<int>(child.ExitMs() / 100) + 2) << "at most ten a second";
   // The log, whole and in order, then the summary after the bar is gone.
-  const testing::PlayResult plain = testing::PlayInProcess({file});
+  const testing::PlayResult plain = testing::PlayInProcess({"--virtual", file});
   std::string expected;
   for (char c : plain.out) {
     if (c == '\n') expected += '\r';
@@ -323,7 +327,15 @@ TEST(Terminal, ControlCharactersOfTheFileAreShownEscaped) {
   EXPECT_EQ(child.out.find("\x1b[2J"), std::string::npos);
   EXPECT_EQ(child.out.find('\x07'), std::string::npos);
   // In a file the log is the file's bytes.
-  EXPECT_NE(testing::PlayInProcess({file}).out.find("> " + comment + "\n"), std::string::npos);
+  EXPECT_NE(testing::PlayInProcess({"--virtual", file}).out.find("> " + comment + "\n"), std::string::npos);
+  // The summary shows a file name's control characters and stray bytes
+  // escaped too.
+  const std::string odd = dir.Write("odd\x1b[31m\xff.svf", "STATE RESET;\n");
+  Child named({odd}, terminal);
+  ASSERT_EQ(named.Wait(20000), 0) << named.out;
+  EXPECT_NE(named.out.find("odd\\x1b[31m\\xff.svf: 1 statement, 0 checks passed"), std::string::npos) << named.out;
+  EXPECT_EQ(named.out.find("\x1b[31m"), std::string::npos) << named.out;
+  EXPECT_EQ(named.out.find('\xff'), std::string::npos) << named.out;
 }
 
 TEST(Terminal, CtrlCAtTheStepPromptBreaksAtOnce) {
@@ -350,7 +362,7 @@ TEST(Terminal, CtrlCAtTheStepPromptBreaksAtOnce) {
   Report("Ctrl-C at the step prompt to exit", latency);
   EXPECT_LT(latency, kPromptMs);
   int bars = 0;
-  EXPECT_EQ(LastLine(WithoutBar(child.out, &bars)), file + ":2: stopped by the operator");
+  EXPECT_EQ(LastLine(WithoutBar(child.out, &bars)), file + ":2: stopped by the operator" + kOnBoard);
   ExpectClosedLast(trace);
 }
 
@@ -368,8 +380,14 @@ TEST(Estimate, EachBreakSignalStopsItAsItStopsARun) {
     ASSERT_TRUE(child.WaitForLine("lNumBytes= " + std::to_string(bits * 3), 20000)) << child.err;
     ::kill(child.Pid(), signal);
     EXPECT_EQ(child.Wait(20000), 1) << child.err;
-    // No figure for a run cut short: the summary says where it stopped.
-    EXPECT_EQ(child.err, file + ":2: stopped by the operator\n");
+    // The figure of the part played; the summary says where it stopped.
+    const std::string err = child.err;
+    EXPECT_EQ(err.rfind("estimated on a real FT232R (frame), up to line 2: ", 0), 0U) << err;
+    EXPECT_NE(err.find(" s\n0 checks not met on the virtual board\n" + file +
+                       ":2: stopped by the operator; on virtual board (built-in board) on a simulated USB FT232R\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("(fast)"), std::string::npos);
     EXPECT_EQ(LastLine(child.out), "Uh Oh, the operator stopped the run at line 2.  Bailing Out");
   }
 }

@@ -16,6 +16,7 @@
 #include "play_rig.h"
 #include "player/player.h"
 #ifdef TAVRIN_TEST_FTDI
+#include "adapter/device_list.h"
 #include "adapter/ftdi/fake_ftdi_api.h"
 #include "adapter/ftdi/ftdi_d2xx.h"
 #endif
@@ -58,16 +59,18 @@ void Play(const WayOut& c, adapter::D2xx& chip, std::FILE* out = nullptr) {
 }
 
 TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
+  const std::string kOnBoard = "; on virtual board (built-in board)";
   const std::vector<WayOut> cases = {
       {"completed", kIdcode, {}, "", 0, ": 3 statements, 1 check passed, *"},
       {"check failed", "SIR 8 TDI (01);\nSDR 32 TDI (0) TDO (12345678);\n", {}, "", 1,
-       ":2: check failed: expected 12345678, got F6E5F093, mask FFFFFFFF"},
-      {"Break at a step", kIdcode, {"--single-step"}, "\n\nb\n", 1, ":3: stopped by the operator"},
-      {"no more answers", kIdcode, {"--single-step"}, "", 1, ":1: stopped by the operator"},
-      {"bail-out", "SIR 8 TDI (01);\n\nSTATE NOWHERE;\n", {}, "", 1, ":3: I don't recognize state: NOWHERE"},
-      {"unknown statement", "SIR 8 TDI (01);\nPIO (HLX);\n", {}, "", 1, ":2: I don't know how to do a PIO"},
+       ":2: check failed: expected 12345678, got F6E5F093, mask FFFFFFFF" + kOnBoard},
+      {"Break at a step", kIdcode, {"--single-step"}, "\n\nb\n", 1, ":3: stopped by the operator" + kOnBoard},
+      {"no more answers", kIdcode, {"--single-step"}, "", 1, ":1: stopped by the operator" + kOnBoard},
+      {"bail-out", "SIR 8 TDI (01);\n\nSTATE NOWHERE;\n", {}, "", 1,
+       ":3: I don't recognize state: NOWHERE" + kOnBoard},
+      {"unknown statement", "SIR 8 TDI (01);\nPIO (HLX);\n", {}, "", 1, ":2: I don't know how to do a PIO" + kOnBoard},
       {"failed chip call", kIdcode, {}, "", 1,
-       ":2: FT_Write - packet write returned 0x4: injected failure of FT_Write (0x4)"},
+       ":2: FT_Write - packet write returned 0x4: injected failure of FT_Write (0x4)" + kOnBoard},
       {"failed set-up", kIdcode, {}, "", 2, ""},
   };
   for (const WayOut& c : cases) {
@@ -77,7 +80,9 @@ TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
     // check in line 2.
     if (std::string(c.name) == "failed chip call") board.FailCall(Op::Write, 2, adapter::FT_IO_ERROR);
     if (std::string(c.name) == "failed set-up") board.FailCall(Op::SetBitMode, 2, adapter::FT_IO_ERROR);
-    Play(c, board);
+    WayOut on_board = c;
+    on_board.options.insert(on_board.options.begin(), "--virtual");
+    Play(on_board, board);
     EXPECT_FALSE(board.IsOpen());
     EXPECT_EQ(board.Mode(), adapter::FT_BITMODE_RESET) << "the pins are released";
     EXPECT_EQ(board.CallCount(Op::Close), 1);
@@ -87,8 +92,9 @@ TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
   VirtualD2xx board;
   std::FILE* full = std::fopen("/dev/full", "w");
   ASSERT_NE(full, nullptr);
-  Play({"full disk", kIdcode, {}, "", 1, ":1: cannot write the log to standard output: No space left on device"}, board,
-       full);
+  Play({"full disk", kIdcode, {"--virtual"}, "", 1,
+        ":1: cannot write the log to standard output: No space left on device; on virtual board (built-in board)"},
+       board, full);
   std::fclose(full);
   EXPECT_FALSE(board.IsOpen());
   EXPECT_EQ(board.CallCount(Op::Close), 1);
@@ -98,7 +104,8 @@ TEST(WaysOut, EveryEndOfARunClosesTheVirtualBoard) {
 TEST(WaysOut, AFailedCloseIsShownAndEndsWithStatusOne) {
   TempDir dir;
   const std::string svf = dir.Write("x.svf", kIdcode);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{svf}, std::vector<std::string>{"--detect"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--virtual", svf}, std::vector<std::string>{"--virtual", "--detect"}}) {
     SCOPED_TRACE(args.front());
     VirtualD2xx board;
     board.FailCall(Op::Close, 1, adapter::FT_IO_ERROR);
@@ -126,14 +133,16 @@ TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
   for (const auto& args : refused) {
     SCOPED_TRACE(args.front() + " " + (args.size() > 1 ? args[1] : ""));
     VirtualD2xx board;
-    const PlayResult r = PlayInProcess(args, &board);
+    std::vector<std::string> on_board = args;
+    on_board.insert(on_board.begin(), "--virtual");
+    const PlayResult r = PlayInProcess(on_board, &board);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(board.CallCount(Op::ListDevices), 0) << "refused before the chip is touched";
   }
   VirtualD2xx board;
-  EXPECT_EQ(PlayInProcess({fifo}, &board).err,
+  EXPECT_EQ(PlayInProcess({"--virtual", fifo}, &board).err,
             "Cannot play " + fifo + ": it is a FIFO (named pipe), not a regular file\n");
-  EXPECT_EQ(PlayInProcess({"--tms", "7", good}, &board).err,
+  EXPECT_EQ(PlayInProcess({"--virtual", "--tms", "7", good}, &board).err,
             "tavrin-play: TCK and TMS would share pin D7 (TCK is on D7 by default, --tms 7); each signal needs a "
             "pin of its own\n");
   // Pins swapped in full are taken; rates at both ends go to the chip, which
@@ -141,7 +150,9 @@ TEST(Refusals, NothingIsTouchedForABadCommandLineOrFile) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--tck", "D5", "--tdi", "D7", good}, {"--rate", "1", good}, {"--rate", "2147483647", good}}) {
     VirtualD2xx played;
-    const PlayResult r = PlayInProcess(args, &played);
+    std::vector<std::string> on_board = args;
+    on_board.insert(on_board.begin(), "--virtual");
+    const PlayResult r = PlayInProcess(on_board, &played);
     const bool rate = args.front() == "--rate";
     EXPECT_EQ(played.CallCount(Op::SetBaudRate), rate ? 1 : 0);
     EXPECT_EQ(r.status == 2, rate) << args[1];
@@ -179,13 +190,16 @@ TEST(WaysOut, EveryEndOfARunReleasesTheChipOnTheUsbBus) {
   for (int i = 0; i < 500; ++i) walk += " IDLE DRPAUSE";
   const std::vector<WayOut> cases = {
       {"completed", scans, {}, "", 0, ": 3 statements, 1 check passed, *"},
-      {"check failed", "SIR 8 TDI (01) TDO (FF);\n", {}, "", 1, ":1: check failed: expected FF, got 00, mask FF"},
-      {"Break at a step", scans, {"--single-step"}, "\nb\n", 1, ":2: stopped by the operator"},
+      {"check failed", "SIR 8 TDI (01) TDO (FF);\n", {}, "", 1,
+       ":1: check failed: expected FF, got 00, mask FF; on FT232R USB UART (serial A100001)"},
+      {"Break at a step", scans, {"--single-step"}, "\nb\n", 1,
+       ":2: stopped by the operator; on FT232R USB UART (serial A100001)"},
       {"failed chip call", scans, {}, "", 1, ":*"},
       {"failed set-up", scans, {}, "", 2, ""},
       {"SIGINT in a scan", "SIR 8 TDI (FF);\nSDR 100000 TDI (0);\nSTATE RESET;\n", {"--quiet"}, "", 1,
-       ":2: stopped by the operator"},
-      {"SIGTERM in a STATE walk", walk + ";\nSTATE RESET;\n", {"--quiet"}, "", 1, ":2: stopped by the operator"},
+       ":2: stopped by the operator; on FT232R USB UART (serial A100001)"},
+      {"SIGTERM in a STATE walk", walk + ";\nSTATE RESET;\n", {"--quiet"}, "", 1,
+       ":2: stopped by the operator; on FT232R USB UART (serial A100001)"},
   };
   for (const WayOut& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,6 +228,63 @@ TEST(WaysOut, EveryEndOfARunReleasesTheChipOnTheUsbBus) {
     EXPECT_FALSE(chip.open);
     EXPECT_EQ(chip.mode, 0) << "back in serial mode: the pins are released";
     EXPECT_EQ(chip.calls["Close"], 1);
+  }
+}
+
+// The computer's devices as tavrin-play sees them: the USB bus (with or
+// without one FT232R), then the virtual board. The virtual board is played
+// into only when asked for; without an adapter nothing is played.
+TEST(Choice, TheVirtualBoardOnlyWhenAskedAndTheAdapterNamed) {
+  const std::string usb = "FT232R USB UART (serial A100001)";
+  const std::string board = "virtual board (built-in board)";
+  const std::string none = "tavrin-play: no adapter found: no FT232R or FT232B adapter (USB 0403:6001) answered "
+                           "through libftdi; --virtual plays into the virtual board instead\n";
+  struct Case {
+    bool chip_on_bus;
+    std::vector<std::string> options;
+    int status;
+    std::string played_into;  // the adapter named by the log and the summary; empty: none
+    std::string err;          // standard error when nothing was played
+  };
+  const std::vector<Case> cases = {
+      {false, {}, 2, "", none},
+      {false, {"--virtual"}, 0, board, ""},
+      {false, {"--device", "0"}, 0, board, ""},
+      {false, {"--serial", "VIRT0001"}, 0, board, ""},
+      {false, {"--serial", "A1"}, 2, "",
+       "tavrin-play: no FT232R or FT232B adapter has the serial number 'A1'; the serial numbers found: VIRT0001 "
+       "(see --list)\n"},
+      {true, {}, 1, usb, ""},  // nothing is wired to the chip: the check fails
+      {true, {"--virtual"}, 0, board, ""},
+      {true, {"--device", "1"}, 0, board, ""},
+      {true, {"--serial", "A100001"}, 1, usb, ""},
+      {true, {"--serial", "X"}, 2, "",
+       "tavrin-play: no FT232R or FT232B adapter has the serial number 'X'; the serial numbers found: A100001, "
+       "VIRT0001 (see --list)\n"},
+      {true, {"--virtual", "--device", "0"}, 2, "",
+       "tavrin-play: --virtual plays into the virtual board, but --device 0 is FT232R USB UART\n"},
+  };
+  TempDir dir;
+  const std::string svf = dir.Write("x.svf", kIdcode);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.options) + (c.chip_on_bus ? " with a chip" : ""));
+    auto api = std::make_unique<adapter::ftdi::FakeFtdiApi>();
+    if (c.chip_on_bus) api->AddChip();
+    adapter::FtdiD2xx bus(std::move(api));
+    VirtualD2xx virtual_board;
+    adapter::DeviceList devices({&bus, &virtual_board});
+    std::vector<std::string> args = c.options;
+    args.push_back(svf);
+    const PlayResult r = PlayInProcess(args, &devices);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(virtual_board.CallCount(Op::OpenEx) != 0, c.played_into == board);
+    if (c.played_into.empty()) {
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, c.err);
+    } else {
+      EXPECT_EQ(r.out.rfind("Adapter: " + c.played_into + "\nOpening " + svf + "\n", 0), 0U) << r.out;
+      EXPECT_EQ(r.Summary().substr(r.Summary().size() - c.played_into.size() - 5), "; on " + c.played_into);
+    }
   }
 }
 

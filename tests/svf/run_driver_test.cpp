@@ -21,8 +21,8 @@ class RunDriverTest : public ::testing::Test {
     rig.LoopTdiToTdo();
   }
   RunOutcome Outcome() const { return rig.player.driver.LastOutcome(); }
-  // The log without the "Opening" line.
-  Lines Body(const Lines& lines) { return {lines.begin() + 1, lines.end()}; }
+  // The log without the "Adapter:" and "Opening" lines.
+  Lines Body(const Lines& lines) { return {lines.begin() + 2, lines.end()}; }
 
   testing::Rig rig;
 };
@@ -32,7 +32,8 @@ TEST_F(RunDriverTest, RunStartsWithAFreshLogAndResetsTheTap) {
   const std::string path = rig.SelectFile("TRST OFF;\r\n");
   rig.window.single_step = 0;
   rig.player.cmd_Process_Click();
-  EXPECT_EQ(rig.window.LogLines(), (Lines{"Opening " + path, "> TRST OFF;", "No control over RST, ignoring "}));
+  EXPECT_EQ(rig.window.LogLines(), (Lines{"Adapter: FT232R USB UART", "Opening " + path, "> TRST OFF;",
+                                          "No control over RST, ignoring "}));
   EXPECT_EQ(rig.window.repaints, 1);
   // One reset step (five clocks with TMS high), and no second one.
   EXPECT_EQ(rig.TmsAtClocks(), "11111");
@@ -155,7 +156,7 @@ TEST_F(RunDriverTest, BailOutEndsTheRunBeforeTheNextStatement) {
 
 TEST_F(RunDriverTest, EmptyFileCompletesWithAnEmptyRange) {
   const auto lines = rig.Play("");
-  EXPECT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines.size(), 2U);
   EXPECT_EQ(rig.window.progress_max, 0);
   EXPECT_EQ(Outcome(), RunOutcome::Completed);
 }

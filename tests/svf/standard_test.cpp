@@ -16,10 +16,10 @@ class StandardTest : public ::testing::Test {
     rig.LoopTdiToTdo();
     rig.window.standard_svf = 1;
   }
-  // The log after the "Opening" line.
+  // The log after the "Adapter:" and "Opening" lines.
   Lines Body(const std::string& text) {
     const Lines lines = rig.Play(text);
-    return {lines.begin() + 1, lines.end()};
+    return {lines.begin() + 2, lines.end()};
   }
   RunOutcome Outcome() const { return rig.player.driver.LastOutcome(); }
   // The TMS level at each clock written since the record was cleared.
@@ -105,7 +105,7 @@ TEST_F(StandardTest, RunTestRemembersItsRunAndEndStates) {
   Body("RUNTEST 5 TCK;\n");
   EXPECT_EQ(rig.player.engine.CurrentTapState, jtag::IDLE);
   Body("RUNTEST DRSHIFT 5 TCK;\n");
-  EXPECT_EQ(rig.window.LogLines()[2], "Uh Oh, RUNTEST wants IDLE, RESET, DRPAUSE or IRPAUSE, not DRSHIFT.  Bailing Out");
+  EXPECT_EQ(rig.window.LogLines()[3], "Uh Oh, RUNTEST wants IDLE, RESET, DRPAUSE or IRPAUSE, not DRSHIFT.  Bailing Out");
 }
 
 TEST_F(StandardTest, ScansFromAPauseStateCaptureAnew) {

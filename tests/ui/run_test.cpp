@@ -45,7 +45,7 @@ constexpr int kLines = 7;
 constexpr int kStatements = 5;
 
 // The line that ends the log of a whole run of kFile on the fake chip.
-const std::string kPassed = "run.svf: 5 statements, 2 checks passed, 0.00 s";
+const std::string kPassed = "run.svf: 5 statements, 2 checks passed, 0.00 s; on FT232R USB UART";
 
 const char* const kBusy = "Not while a file is being processed.  Press Break first.";
 const char* const kAlreadyRunning = "A file is being processed already.  Press Break to stop it.";
@@ -145,7 +145,9 @@ class RunTest : public QObject {
     QVERIFY(rig.messages.empty());
     const std::string log = rig.window->LogText();
     QCOMPARE(log, CoreLog(rig.path, QStringLiteral("run.svf")) + kPassed + "\r\n");
-    QVERIFY(log.rfind("Opening " + rig.path.toStdString() + "\r\n> // whole run\r\n> ENDDR IDLE;\r\n", 0) == 0);
+    QVERIFY(log.rfind("Adapter: FT232R USB UART\r\nOpening " + rig.path.toStdString() +
+                          "\r\n> // whole run\r\n> ENDDR IDLE;\r\n",
+                      0) == 0);
     QVERIFY(Contains(log, "Sent: A5\r\nGot: A5\r\nMasked Expectation: A5, Masked Result: A5 Pass!\r\n"));
     QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
     QCOMPARE(rig.Bar()->maximum(), kLines);
@@ -473,8 +475,8 @@ class RunTest : public QObject {
     QTest::keyClicks(box, other);
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(), "Opening " + other.toStdString() +
-                                        "\r\n> STATE IDLE;\r\nother.txt: 1 statement, 0 checks passed, 0.00 s\r\n");
+    QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + other.toStdString() +
+                                        "\r\n> STATE IDLE;\r\nother.txt: 1 statement, 0 checks passed, 0.00 s; on FT232R USB UART\r\n");
     QCOMPARE(rig.Bar()->maximum(), 1);
     QCOMPARE(rig.Bar()->value(), 1);
   }
@@ -484,8 +486,8 @@ class RunTest : public QObject {
     RunRig rig("");
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(),
-             "Opening " + rig.path.toStdString() + "\r\nrun.svf: 0 statements, 0 checks passed, 0.00 s\r\n");
+    QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + rig.path.toStdString() +
+                                        "\r\nrun.svf: 0 statements, 0 checks passed, 0.00 s; on FT232R USB UART\r\n");
     QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
   }
 
@@ -568,7 +570,9 @@ class RunTest : public QObject {
     QVERIFY(Contains(log, "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
     QVERIFY(Contains(log, "\r\nGot: F6E5F093\r\n"));
     QVERIFY(Contains(log, "\r\nMasked Expectation: F6E5F093, Masked Result: F6E5F093 Pass!\r\n"));
-    QVERIFY(log.rfind("Opening " + rig.path.toStdString() + "\r\n> // read the IDCODE\r\n", 0) == 0);
+    QVERIFY(log.rfind("Adapter: virtual board (built-in board)\r\nOpening " + rig.path.toStdString() +
+                          "\r\n> // read the IDCODE\r\n",
+                      0) == 0);
     QCOMPARE(rig.Bar()->value(), 4);
     QCOMPARE(rig.Bar()->maximum(), 4);
     QVERIFY(rig.messages.empty());

@@ -195,6 +195,9 @@ TEST(EstimateLineText, OneDecimalOfSeconds) {
   EXPECT_EQ(EstimateLine(r, "frame"), "estimated on a real FT232R (frame): 12.3 s");
   r.seconds = 4.06;
   EXPECT_EQ(EstimateLine(r, "fast"), "estimated on a real FT232R (fast): 4.1 s");
+  r.outcome = RunOutcome::Failed;
+  r.stop_line = 40;
+  EXPECT_EQ(EstimateLine(r, "fast"), "estimated on a real FT232R (fast), up to line 40: 4.1 s");
 }
 
 }  // namespace

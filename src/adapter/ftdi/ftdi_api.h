@@ -32,6 +32,9 @@ struct UsbDeviceInfo {
   std::string strings_error;  // libftdi's text when strings_status != 0
   std::string description;    // USB product string
   std::string serial;         // USB serial string; empty when the chip has none
+  // What the chip is, when the bus knows better than its strings (a
+  // simulated chip); empty: the description and serial say it.
+  std::string name;
 };
 
 // Codes of this interface beside libftdi's: no chip at the location any

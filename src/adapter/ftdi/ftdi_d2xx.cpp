@@ -162,6 +162,9 @@ FtStatus FtdiD2xx::FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHand
       Port& port = ports_[h];
       port.usb = std::move(usb);
       port.location = d.location;
+      port.name = !d.name.empty() ? d.name
+                  : Cut(d.description) + (d.serial.empty() ? std::string(" (no serial number)")
+                                                          : " (serial " + Cut(d.serial) + ")");
       *handle = h;
       return FT_OK;
     }
@@ -179,6 +182,11 @@ FtStatus FtdiD2xx::FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHand
                                           unreadable->strings_error + OpenHint(unreadable->strings_status));
   }
   return Fail(FT_DEVICE_NOT_FOUND, "no adapter with " + std::string(kind) + " '" + arg + "'");
+}
+
+std::string FtdiD2xx::OpenedName(FtHandle handle) const {
+  const auto it = ports_.find(handle);
+  return it == ports_.end() ? std::string() : it->second.name;
 }
 
 FtStatus FtdiD2xx::Release(std::map<FtHandle, Port>::iterator it) {

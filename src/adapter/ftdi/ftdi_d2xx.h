@@ -55,6 +55,8 @@ class FtdiD2xx final : public D2xx {
   // libftdi's text of the last failure (with a hint for the usual causes of
   // a failed open), or this backend's own for failures libftdi never saw.
   [[nodiscard]] std::string LastErrorText() const override { return last_error_; }
+  // "<description> (serial <serial>)", as the chip gave them when it was opened.
+  [[nodiscard]] std::string OpenedName(FtHandle handle) const override;
 
   // The most answer bytes kept for one chip; beyond it no more are read, and
   // in synchronous mode the chip waits.
@@ -74,6 +76,7 @@ class FtdiD2xx final : public D2xx {
   struct Port {
     std::unique_ptr<ftdi::FtdiPort> usb;
     std::uint32_t location = 0;
+    std::string name;  // what OpenedName gives
     std::uint8_t mode = FT_BITMODE_RESET;
     std::deque<std::uint8_t> queue;   // answers read from the chip, not yet handed out
     std::uint64_t owed = 0;           // synchronous mode: answers written for, not yet read

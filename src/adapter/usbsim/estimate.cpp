@@ -89,7 +89,10 @@ class EstimateWindow final : public MemoryWindow {
   }
 
   void ReplaceLog(std::string_view text) override {
-    if (!opened_ && text.rfind("Opening ", 0) == 0) {
+    // The run's first text: its "Adapter:" line, then "Opening <path>".
+    const bool opening = text.rfind("Opening ", 0) == 0 ||
+                         (text.rfind("Resetting ", 0) != 0 && text.find("\r\nOpening ") != std::string_view::npos);
+    if (!opened_ && opening) {
       opened_ = true;
       opened_at_ = clock_.Now();
     }
@@ -151,11 +154,13 @@ EstimateResult Play(const EstimateOptions& options) {
   SimClock clock(options.profile);
   auto api = std::make_unique<SimFtdiApi>(board, options.profile, clock);
   SimFtdiApi& bus = *api;
+  if (!options.board_name.empty()) bus.board_name = options.board_name;
   FtdiD2xx chip(std::move(api));
   EstimateWindow window(clock, options);
   player::Player player(window, chip, clock);
   window.brk = [&player] { player.cmd_breakstep_Click(); };
 
+  player.interpreter.stop_on_failed_check = options.stop_on_failed_check;
   player.Form_Load();
   // The pins, the rate, the reading; then the file, as tavrin-play applies
   // its options.
@@ -185,6 +190,7 @@ EstimateResult Play(const EstimateOptions& options) {
   r.statements = player.driver.StatementsExecuted();
   r.stop_line = player.driver.StopLine();
   r.checks_passed = player.interpreter.ChecksPassed();
+  r.checks_failed = player.interpreter.ChecksMade() - r.checks_passed;
   r.stopped = player.driver.StoppedByOperator();
   r.seconds = Seconds(clock.Now());
   r.setup_seconds = Seconds(window.OpenedAt());
@@ -230,7 +236,10 @@ EstimateResult Estimate(const EstimateOptions& options) {
 std::string EstimateLine(const EstimateResult& result, const std::string& profile_name) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
-  return "estimated on a real FT232R (" + profile_name + "): " + seconds + " s";
+  // A run that ended early gives the time of the part it played.
+  const std::string part =
+      result.outcome == svf::RunOutcome::Failed ? ", up to line " + std::to_string(result.stop_line) : std::string();
+  return "estimated on a real FT232R (" + profile_name + ")" + part + ": " + seconds + " s";
 }
 
 }  // namespace tavrin::adapter::usbsim

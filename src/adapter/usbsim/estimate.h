@@ -41,6 +41,11 @@ struct EstimateOptions {
   // Asked at every event pass and log line of the run: true breaks the run
   // there, as the Break button does.
   std::function<bool()> stop;
+  // The board's name in the log's "Adapter:" line; empty: "built-in board".
+  std::string board_name;
+  // A check the board does not meet stops the run, as it stops a real one;
+  // false: it is counted and the run goes on to the end of the file.
+  bool stop_on_failed_check = true;
 };
 
 struct EstimateResult {
@@ -63,9 +68,10 @@ struct EstimateResult {
   UsbStats usb;  // counts over the whole run
   std::uint64_t statements = 0;
   // Where the run stopped (the file's line, 0 before the first), how many
-  // checks passed, and whether it was broken (stop, or Break).
+  // checks passed and failed, and whether it was broken (stop, or Break).
   std::uint64_t stop_line = 0;
   std::uint64_t checks_passed = 0;
+  std::uint64_t checks_failed = 0;
   bool stopped = false;
   // The message boxes of the run (none when echoed), its log's last line
   // (at most kLastLineChars of it), and the whole log when asked for.
@@ -81,7 +87,8 @@ struct EstimateResult {
 // of its own comes back as outcome FileError with the reason in messages.
 EstimateResult Estimate(const EstimateOptions& options);
 
-// "estimated on a real FT232R (frame): 12.3 s"
+// "estimated on a real FT232R (frame): 12.3 s"; for a run that ended early
+// "estimated on a real FT232R (frame), up to line 40: 1.2 s".
 std::string EstimateLine(const EstimateResult& result, const std::string& profile_name);
 
 }  // namespace tavrin::adapter::usbsim

@@ -177,6 +177,7 @@ int SimFtdiApi::ListDevices(std::vector<ftdi::UsbDeviceInfo>* devices) {
   info.location = kLocation;
   info.description = kSimDescription;
   info.serial = kSimSerial;
+  info.name = "virtual board (" + board_name + ") on a simulated USB FT232R";
   devices->push_back(std::move(info));
   return 1;
 }

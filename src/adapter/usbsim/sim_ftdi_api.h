@@ -38,6 +38,8 @@ class SimFtdiApi final : public ftdi::FtdiApi {
   [[nodiscard]] const UsbFt232r& Chip() const { return *chip_; }
   // Whether a port is open on the chip now.
   [[nodiscard]] bool IsOpen() const { return *open_; }
+  // The board's name in what the chip is called once open.
+  std::string board_name = "built-in board";
 
  private:
   std::shared_ptr<UsbFt232r> chip_;

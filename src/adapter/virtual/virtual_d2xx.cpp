@@ -44,6 +44,11 @@ VirtualD2xx::VirtualD2xx(BoardSpec board) : board_(std::move(board)), pins_(boar
 
 VirtualD2xx::~VirtualD2xx() { StopVcd(); }
 
+std::string VirtualD2xx::OpenedName(FtHandle handle) const {
+  if (!open_ || handle != handle_) return {};
+  return "virtual board (" + board_name_ + ")";
+}
+
 // --- Call bookkeeping ---
 
 FtStatus VirtualD2xx::Failed(FtStatus status, std::string text) {

@@ -94,6 +94,11 @@ class VirtualD2xx final : public D2xx {
   FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) override;
   FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) override;
   [[nodiscard]] std::string LastErrorText() const override { return last_error_; }
+  // "virtual board (<board name>)" while the handle is open.
+  [[nodiscard]] std::string OpenedName(FtHandle handle) const override;
+  // What the board is called in OpenedName: its file's name, or "built-in
+  // board" (the default).
+  void SetBoardName(std::string name) { board_name_ = std::move(name); }
 
   // --- Fault injection ---
   // The nth call of `op` from now on (1 = the next one) fails with `status`;
@@ -206,6 +211,7 @@ class VirtualD2xx final : public D2xx {
   std::array<int, kOpCount> counts_{};
   std::array<Fault, kOpCount> faults_{};
   std::string last_error_;
+  std::string board_name_ = "built-in board";
 
   std::unique_ptr<VcdWriter> vcd_;
   std::uint64_t vcd_step_ = 0;
