@@ -23,6 +23,7 @@
 #include "cli/summary.h"
 #include "devices/system_devices.h"
 #include "jtag/detect.h"
+#include "jtag/parts.h"
 #include "player/player.h"
 #ifdef TAVRIN_HAVE_ESTIMATE
 #include "adapter/usbsim/estimate.h"
@@ -314,14 +315,13 @@ int PrintChain(player::Player& p, ConsoleWindow& window, std::FILE* out, std::FI
   if (!chain) return kExitUnusable;  // no adapter set up: the messages said why
   for (std::size_t i = 0; i < chain->devices.size(); ++i) {
     const auto& id = chain->devices[i].idcode;
-    char line[96];
+    char line[64];
     if (id) {
-      std::snprintf(line, sizeof line, "device %zu: IDCODE %08X  %s\n", i, *id,
-                    std::string(jtag::JedecManufacturer(*id)).c_str());
+      std::snprintf(line, sizeof line, "device %zu: IDCODE %08X  ", i, *id);
     } else {
-      std::snprintf(line, sizeof line, "device %zu: BYPASS (no IDCODE)\n", i);
+      std::snprintf(line, sizeof line, "device %zu: BYPASS (no IDCODE)", i);
     }
-    std::fputs(line, out);
+    std::fputs((line + (id ? jtag::DescribeIdcode(*id) : std::string()) + "\n").c_str(), out);
   }
   if (!chain->problem.empty()) {
     window.PrintError("tavrin-play: " + chain->problem);
@@ -379,22 +379,10 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
     if (!why.empty() && window.messages.size() > messages_before) window.PrintError("tavrin-play: adapter: " + why);
     return ExitFor(outcome);
   }
-  f.line = p.driver.StopLine();
-  f.statements = p.driver.StatementsExecuted();
-  f.checks_passed = p.interpreter.ChecksPassed();
-  if (outcome == svf::RunOutcome::Completed) {
-    f.end = RunFacts::End::Completed;
-  } else if (p.driver.StoppedByOperator()) {
-    f.end = RunFacts::End::Operator;
-  } else if (const auto& check = p.interpreter.LastFailedCheck()) {
-    f.end = RunFacts::End::CheckFailed;
-    f.check = RunFacts::Check{check->expected, check->got, check->mask};
-  } else {
-    f.end = RunFacts::End::Other;
-    const std::vector<std::string> run_messages(window.messages.begin() + static_cast<std::ptrdiff_t>(messages_before),
-                                                window.messages.end());
-    f.reason = ReasonOfFailure(run_messages, window.RecentLines(), p.adapter.Chip().LastErrorText());
-  }
+  const std::vector<std::string> run_messages(window.messages.begin() + static_cast<std::ptrdiff_t>(messages_before),
+                                              window.messages.end());
+  std::optional<RunFacts> played = player::FactsOfLastRun(p, s.file, f.seconds, run_messages, window.RecentLines());
+  if (played) f = std::move(*played);
   facts = f;
   return ExitFor(outcome);
 }
@@ -420,6 +408,7 @@ int Conclude(ConsoleWindow& window, std::optional<RunFacts>& facts, int status,
   }
   for (const std::string& line : lines_before_summary) window.PrintError(line);
   if (facts) window.PrintErrorLine(SummaryLine(*facts));
+  if (facts && facts->looks_standard) window.PrintErrorLine(svf::kStandardSvfHint);
   return status;
 }
 

@@ -8,6 +8,7 @@
 
 #include "../support/chains.h"
 #include "adapter/virtual/virtual_d2xx.h"
+#include "svf/interpreter.h"
 #include "play_rig.h"
 
 namespace tavrin::cli {
@@ -186,7 +187,12 @@ TEST_F(PlayTest, HelpAndVersion) {
 TEST_F(PlayTest, StandardReadsBangCommentsAndHeaderBits) {
   const std::string f = Write("std.svf", "! made by a vendor's tool\nHIR 0; TIR 0 ;\nSIR 8 TDI (01); ! IDCODE\n"
                                           "SDR 32 TDI (0) TDO (F6E5F093);\n");
-  EXPECT_EQ(Run({"-q", f}).status, 1) << "the default reading ends at the '!' line";
+  // The default reading ends at the '!' line, names the line and points to
+  // the standard reading, after the summary too.
+  const Result d = Run({"-q", f});
+  EXPECT_EQ(d.status, 1);
+  EXPECT_EQ(d.Summary(), tavrin::svf::kStandardSvfHint) << d.err;
+  EXPECT_NE(d.err.find("std.svf:1: I don't know how to do a !"), std::string::npos) << d.err;
   const Result r = Run({"--standard", f});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("> ! IDCODE\n"), std::string::npos) << r.out;
@@ -209,13 +215,13 @@ TEST_F(PlayTest, DetectListsTheChainWithoutAFile) {
   EXPECT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(one.out,
             "adapter: virtual board (built-in board)\n"
-            "device 0: IDCODE F6E5F093  Xilinx (AMD)\n"
+            "device 0: IDCODE F6E5F093  Xilinx (AMD) XC2C64A (CoolRunner-II)\n"
             "chain: 1 device, instruction registers 8 bits in all (first device nearest TDI)\n");
   const std::string board = std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json";
   const Result two = testing::PlayInProcess({"--detect", "--board", board});
   EXPECT_EQ(two.status, 0) << two.err;
   EXPECT_EQ(two.out.rfind("adapter: virtual board (two-device-chain.json)\n", 0), 0U) << two.out;
-  EXPECT_NE(two.out.find("device 1: IDCODE 24001093  Xilinx (AMD)\n"), std::string::npos) << two.out;
+  EXPECT_NE(two.out.find("device 1: IDCODE 24001093  Xilinx (AMD) XC6SLX9 (Spartan-6)\n"), std::string::npos) << two.out;
   EXPECT_NE(two.out.find("chain: 2 devices, instruction registers 14 bits"), std::string::npos) << two.out;
   // A file is refused: --detect plays none.
   const Result with_file = Run({"--detect", Example()});

@@ -53,11 +53,11 @@ TEST(SummaryLine, LongValuesShowTheWindowWhereTheCheckFailed) {
 // for a run that was refused.
 TEST(FactsOfLastRun, SayHowTheRunEnded) {
   const std::pair<const char*, const char*> cases[] = {
-      {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (A5);\r\n", "t.svf: 2 statements, 1 check passed, 1.50 s"},
+      {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (A5);\r\n", "t.svf: 2 statements, 1 check passed, 1.50 s; on FT232R USB UART"},
       {"SIR 8 TDI (01);\r\nSDR 8 TDI (A5)\r\n TDO (5A) MASK (F0);\r\n",
-       "t.svf:2: check failed: expected 5A, got A5, mask F0"},
-      {"STATE IDLE;\r\nFROB 3;\r\n", "t.svf:2: I don't know how to do a FROB"},
-      {"! a vendor's comment\r\nSIR 8 TDI (01);\r\n", "t.svf:1: I don't know how to do a !"},
+       "t.svf:2: check failed: expected 5A, got A5, mask F0; on FT232R USB UART"},
+      {"STATE IDLE;\r\nFROB 3;\r\n", "t.svf:2: I don't know how to do a FROB; on FT232R USB UART"},
+      {"! a vendor's comment\r\nSIR 8 TDI (01);\r\n", "t.svf:1: I don't know how to do a !; on FT232R USB UART"},
       {"STATE IDLE;\r\nSIR 8", "t.svf:2: *"},
       {nullptr, nullptr},  // no file chosen
   };

@@ -185,7 +185,7 @@ class RunTest : public QObject {
     const std::string log = rig.window->LogText();
     const std::string tail =
         "> SDR 8 TDI (A5) TDO (A5) MASK (FF);\r\nUh Oh, the operator stopped the run at line 4.  Bailing Out\r\n"
-        "run.svf:4: stopped by the operator\r\n";
+        "run.svf:4: stopped by the operator; on FT232R USB UART\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
     QCOMPARE(rig.Bar()->value(), 3);  // the lines before the held statement
@@ -398,12 +398,12 @@ class RunTest : public QObject {
     QTest::newRow("passed") << QByteArray::fromStdString(kFile) << 0 << QString::fromStdString(kPassed)
                             << QRgb{0x008000} << kLines;
     QTest::newRow("check failed") << QByteArray("SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (5A);\r\n") << 0
-                                  << QStringLiteral("run.svf:2: check failed: expected 5A, got A5, mask FF")
+                                  << QStringLiteral("run.svf:2: check failed: expected 5A, got A5, mask FF; on FT232R USB UART")
                                   << QRgb{0xCC0000} << 1;
     QTest::newRow("stopped") << QByteArray::fromStdString(kFile) << 1
-                             << QStringLiteral("run.svf:2: stopped by the operator") << QRgb{0xAA5F00} << 1;
+                             << QStringLiteral("run.svf:2: stopped by the operator; on FT232R USB UART") << QRgb{0xAA5F00} << 1;
     QTest::newRow("failed") << QByteArray("STATE IDLE;\r\nFROB 3;\r\n") << 0
-                            << QStringLiteral("run.svf:2: I don't know how to do a FROB") << QRgb{0xCC0000} << 1;
+                            << QStringLiteral("run.svf:2: I don't know how to do a FROB; on FT232R USB UART") << QRgb{0xCC0000} << 1;
   }
   void verdict() {
     QFETCH(QByteArray, file);
