@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual board against the fake chip that answers at once, on the
 // largest scan of the corpus (5,748,760 bits): what simulating every byte
 // costs, end to end through tavrin-play.

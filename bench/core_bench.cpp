@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Playing speed through the fake chip that answers at once: the cost of the
 // player itself, with its log.
 #include <benchmark/benchmark.h>

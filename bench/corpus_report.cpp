@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // corpus_report: plays SVF files on the virtual board with a simulated clock
 // and prints, for each file, one tab-separated row:
 //

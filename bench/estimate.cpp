@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // estimate: how long an SVF file would take on a real USB FT232R. Plays it
 // through the real-adapter backend on the simulated chip, once for each
 // host profile, and prints

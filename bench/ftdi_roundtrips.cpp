@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // USB traffic per scan bit through the libftdi1 backend, over the fake USB
 // bus: round trips and bytes, from which the TCK rate on a real chip follows.
 #include <unistd.h>

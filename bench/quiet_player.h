@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // A player on the fake chip with the window in memory, recording nothing:
 // what the benchmarks and the fuzzer play files on.

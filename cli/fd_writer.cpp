@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "cli/fd_writer.h"
 
 #include <poll.h>

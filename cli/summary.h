@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The summary line is shared with the window: see player/verdict.h.
 #include "player/verdict.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads arbitrary bytes as a virtual board's description file.
 //
 // A refused file must be refused with a reason that says where, never with

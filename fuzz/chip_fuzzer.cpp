@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual board's chip under arbitrary call sequences: the input picks
 // the board's wiring, then the calls (list, open, close, modes, rates, writes
 // of any size, queue queries, reads, purges, pin reads), their arguments,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed inputs of chip_fuzzer (fuzz/seeds-chip/).
 
 chip_fuzzer reads its input through libFuzzer's FuzzedDataProvider, which

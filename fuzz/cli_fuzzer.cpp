@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tavrin-play's command line: argument vectors from the input, given to
 // PlayMain with files standing in for standard output, standard error and
 // the terminal.

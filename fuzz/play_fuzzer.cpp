@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plays arbitrary bytes as an SVF file through the fake chip, in the
 // default reading and in the standard one: nothing may crash, hang, leak or
 // allocate without bound.

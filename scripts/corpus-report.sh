@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Plays every SVF file of the corpus on the virtual board, with a simulated
 # clock, in three variants, and writes the counts as a table:
 #   a  the file as it is, on the built-in board;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build and the tests need, when missing.
 # With --package, also those that scripts/package.sh needs.
 # Run as root (or through sudo) on Debian 12.

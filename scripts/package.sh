@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package of Tavrin and checks it.
 #
 #   scripts/package.sh [BUILD_DIR]          (default: build-package)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the player and plays an example file on the built-in virtual board.
 set -eu
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds everything and runs every test, from a fresh clone.
 set -eu
 cd "$(dirname "$0")/.."

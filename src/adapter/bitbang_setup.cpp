@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "adapter/adapter.h"
 #include "common/numbers.h"
 

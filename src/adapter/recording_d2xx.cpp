@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "adapter/recording_d2xx.h"
 
 #include <string>

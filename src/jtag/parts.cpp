@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "jtag/parts.h"
 
 #include "jtag/detect.h"

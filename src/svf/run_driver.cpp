@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "svf/run_driver.h"
 
 #include <algorithm>

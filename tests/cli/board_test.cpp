@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole player on the virtual board: real SVF text end to end.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The built tavrin-play as a child process, with its standard output and
 // error on pipes (or a pseudo-terminal), read while it runs, and the time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console window on a simulated clock: when standard output is written,
 // and how the progress bar shares a terminal with the log.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing after a break signal: what is left goes out whole to a file or to
 // a reader that keeps reading; only a reader that takes nothing is given up on.
 #include <gtest/gtest.h>

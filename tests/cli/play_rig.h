@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // Running tavrin-play in this process, on the computer's devices or on an
 // injected chip, with its output captured in temporary files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tavrin-play as a child process: signals, pipes, files, a full disk and a
 // terminal. Times are bound generously (the machine may be busy); what was
 // measured is printed for the record.

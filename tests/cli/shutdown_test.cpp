@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every way out of tavrin-play closes the adapter and releases its pins, on
 // the virtual board and on the fake USB bus, injected into PlayMain; and
 // what is refused is refused before a chip is touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The player on the real-adapter backend, over a fake FT232R whose pins are
 // wired as a test asks: the set-up as the chip sees it, and the loopback
 // self-test against a jumper and against wirings it must reject.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The installed bash completion of tavrin-play completes options (those of
 # the installed player's --help), pins, SVF files, board files, and the
 # entries and serial numbers of the adapter list.

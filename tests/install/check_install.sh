@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs the build into a fresh prefix with `cmake --install` and checks the
 # result: every expected file is there and nothing else, the programs run from
 # there and play an installed example on an installed board file, the man

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Every option that a program's --help prints is described in its man page,
 # and the page names the configured folder of the examples.
 #

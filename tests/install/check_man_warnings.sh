@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Each man page renders without a warning of groff's (all warnings on), for
 # its default device and as `man -l PAGE` shows it on an 80-column terminal.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding the chain when TDO shows no proper chain, on the scriptable chip.
 #include <gtest/gtest.h>
 

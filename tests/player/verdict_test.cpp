@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The summary line's own rules: counts, a stop before the first line, long
 // reasons, and how long values of a failed check are cut; and the facts a
 // run leaves in the core.

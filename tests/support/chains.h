@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // Long chains for the virtual board, built in code.
 #include <cstdint>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // A player on the scriptable fake chip, with the window in memory and a
 // simulated clock: the fixture of the core tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard reading, played through the fake chip (which answers each
 // byte with its TDI level on TDO, so every scan reads back what it sent).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The drive, folder and file lists and the path box they keep in step.
 #include <QApplication>
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log pane: its first line, appends, replacing, the caret and the
 // newest line in view; how lines wrap into rows; selecting and copying.
 #include <random>

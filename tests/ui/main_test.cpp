@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tavrin --help and --version answer, and exit 0, in an environment holding
 // nothing but PATH: no DISPLAY, no QT_QPA_PLATFORM. Had the program started
 // Qt, it would have found no display and aborted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole runs on the fake chip, driven through the widgets: Single Step with
 // Step clicks, Break, the buttons during a run, and closing the window in
 // the middle of one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times one long scan (an SDR of N bits, default 1,000,000, or many short
 // ones with "many:N", through the fake
 // chip with a simulated clock) played in the window and with the window in

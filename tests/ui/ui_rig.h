@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The window on the scriptable fake chip with a simulated clock; message
 // boxes are recorded instead of shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One program for the window's test suites; "ui_tests NAME" runs one of
 // them (window, chooser, log, run), with no name all of them. Further
 // arguments go to Qt Test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window's controls, their design-time contents and places, start-up,
 // the focus order and the binding of each control event to its procedure.
 #include <QAbstractButton>

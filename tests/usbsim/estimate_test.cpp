@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files played through the real-adapter backend on the simulated chip: the
 // same results as on the virtual board, and the simulated time they take.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The libftdi seam on the simulated chip: what the host library does with
 // the chip's packets, and a board behind it that answers as the virtual
 // board does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated USB FT232R's rules: packets and their status bytes, the
 // FIFO limits, the latency timer, the byte rate, and what requests cost in
 // each host profile.

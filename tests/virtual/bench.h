@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // Raw byte streams for the virtual board, built the way the player builds
 // them (a TAP step is TCK low, high, low with TMS steady; a scan bit is three

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The corpus of real vendor files, and a board for each: one device that
 // answers the file's first check.

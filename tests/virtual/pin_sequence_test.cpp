@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What reaches the board's pins, for every corpus file, stays as recorded:
 // the sequence of levels on the pins the adapter drives, each change once.
 // Bytes that change no pin (hold bytes) and the way bytes travel (chunk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The player itself, unchanged, on the virtual board: its find, open,
 // set-up, TAP walks and scans meet a simulated chip and JTAG chain.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard reading on the virtual board: a two-device chain reached
 // through header and trailer bits, and every corpus file on a board made
 // from the file's own identification check.

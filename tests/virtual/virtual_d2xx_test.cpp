@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "adapter/virtual/virtual_d2xx.h"
 
 #include <gtest/gtest.h>

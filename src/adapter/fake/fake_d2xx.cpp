@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "adapter/fake/fake_d2xx.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // A scriptable USB bus of FT232 chips behind the FtdiApi seam, for tests
 // and benchmarks of the real-adapter backend without hardware.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The few libftdi1 operations the real-adapter backend uses, behind an
 // interface, so that the backend's D2XX meaning (queue emulation, status

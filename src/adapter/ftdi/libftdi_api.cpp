@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The FtdiApi on libftdi1: the only file of the program that includes
 // <ftdi.h>.
 #include <ftdi.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // How long a file would take on a real USB FT232R: the file played by the
 // player through the real-adapter backend (FtdiD2xx) on the simulated chip,

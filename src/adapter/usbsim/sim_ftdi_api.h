@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // The FtdiApi seam on a simulated USB FT232R: what libftdi1 does on the host
 // (its read buffer, its write chunks, the requests each call sends) over

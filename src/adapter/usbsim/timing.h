@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // Simulated time and what things cost on it, for the simulated USB FT232R.
 #include <cstdint>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #pragma once
 // A full-speed USB FT232R on a simulated clock: its FIFOs, its bit-bang
 // engine, its latency timer, and what each USB request costs the host.

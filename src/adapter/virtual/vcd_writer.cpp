@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "adapter/virtual/vcd_writer.h"
 
 #include <charconv>
