@@ -84,7 +84,7 @@ for f in usr/bin/tavrin-play usr/bin/tavrin \
   usr/share/tavrin/examples/boards/default.json usr/share/tavrin/examples/boards/two-device-chain.json \
   usr/share/tavrin/examples/boards/xc2c64a.json \
   usr/lib/udev/rules.d/60-tavrin-ftdi.rules \
-  usr/share/doc/tavrin/copyright usr/share/doc/tavrin/changelog.gz; do
+  usr/share/doc/tavrin/README.md usr/share/doc/tavrin/copyright usr/share/doc/tavrin/changelog.gz; do
   [ -f "$root/$f" ] || fail "not installed: /$f"
 done
 for f in usr/bin/tavrin-play usr/bin/tavrin; do
