@@ -372,9 +372,12 @@ ConsoleWindow::Answer ConsoleWindow::ReadAnswer(std::string& answer) {
 
 void ConsoleWindow::SetProgressMax(int max) {
   MemoryWindow::SetProgressMax(max);
-  // Only a run sets the length: the value that start-up sets is not shown.
+  // Only a run sets the length: the value that start-up sets is not shown,
+  // and a new length starts from nothing done, so that the first draw
+  // never shows more than the next.
   bar_active_ = max > 0;
   drawn_max_ = -1;
+  progress_value = 0;
 }
 
 void ConsoleWindow::SetProgressValue(int value) {

@@ -77,6 +77,15 @@ TEST(ProgressBar, OnlyARunShowsItAndItGoesAtTheEnd) {
   EXPECT_EQ(Contents(c.file).substr(Contents(c.file).size() - 4), "\r\x1b[K");
 }
 
+TEST(ProgressBar, TheFirstDrawOfARunNeverShowsTheValueBeforeIt) {
+  Console c(SharedTerminal());
+  c.window.SetProgressValue(100);  // start-up, or the last run
+  c.window.SetProgressMax(1603);
+  c.window.ProcessPendingEventsNow();
+  EXPECT_EQ(Contents(c.file).find("100/1603"), std::string::npos) << Contents(c.file);
+  EXPECT_NE(Contents(c.file).find("] 0/1603 lines"), std::string::npos) << Contents(c.file);
+}
+
 TEST(ProgressBar, TheLogStaysWholeAndTheBarIsRedrawnAtMostTenTimesASecond) {
   Console c(SharedTerminal());
   c.window.SetProgressMax(10000);
