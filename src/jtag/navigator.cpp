@@ -22,16 +22,18 @@ bool Engine::Ready() {
   // Without an adapter, or with pins or rate changed since the set-up,
   // nothing is clocked; a run in progress ends here instead of showing this
   // for every statement that follows and reporting success.
+  // The run is stopped before the operator is told: the message is why it
+  // ended.
   if (adapter_.InterfaceOpen != kTrue) {
     Drop();
-    window_.ShowMessage(adapter::kMsgOpenFirst);
     flags_.StopRequested = kTrue;
+    window_.ShowMessage(adapter::kMsgOpenFirst);
     return false;
   }
   if (adapter_.PortSetupValid != kTrue) {
     Drop();
-    window_.ShowMessage(adapter::kMsgPortSetup);
     flags_.StopRequested = kTrue;
+    window_.ShowMessage(adapter::kMsgPortSetup);
     return false;
   }
   return true;

@@ -181,8 +181,8 @@ RunOutcome RunDriver::Run() {
     const std::string why = file.TooLong() ? "a line is longer than the player accepts" : "a read failed";
     window_.AppendLog("Uh Oh, I can't read " + path + " after line " + std::to_string(consumed) + ": " + why +
                       ".  Bailing Out");
-    window_.ShowMessage("Cannot read " + path + ": " + why);
     flags_.StopRequested = kTrue;
+    window_.ShowMessage("Cannot read " + path + ": " + why);
     return RunOutcome::Failed;
   }
   // A fragment without its ";" at the end of the file is reported, and the
@@ -201,8 +201,8 @@ RunOutcome RunDriver::Run() {
     const std::string text = "Uh Oh, " + path + " ended at line " + std::to_string(consumed) + " of " +
                              std::to_string(line_count) + ": it changed while it played.  Bailing Out";
     window_.AppendLog(text);
-    window_.ShowMessage(text);
     flags_.StopRequested = kTrue;
+    window_.ShowMessage(text);
     return RunOutcome::Failed;
   }
   return RunOutcome::Completed;

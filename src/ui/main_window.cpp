@@ -504,13 +504,24 @@ void MainWindow::ReplaceLog(std::string_view text) { txt_log_->Replace(text); }
 void MainWindow::RepaintLog() { txt_log_->RepaintNow(); }
 
 void MainWindow::ShowMessage(std::string_view text) {
-  if (player_.Running()) run_messages_.emplace_back(text);
+  // A message during a run that does not end it (a click turned away) waits
+  // for the operator beside the run; one that ends it is the run's reason,
+  // and waits for OK as always.
+  const bool beside_run = player_.Running() && player_.flags.StopRequested != kTrue;
+  if (player_.Running() && !beside_run) run_messages_.emplace_back(text);
   if (message_hook) {
     message_hook(text);
     return;
   }
   QString shown = FromBytes(text);
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (beside_run) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tavrin"), shown, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    return;
+  }
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tavrin"), shown, QMessageBox::Ok,
                   isVisible() ? this : nullptr);
   box.exec();
