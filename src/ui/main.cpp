@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The operator's window.
 //
-//   tavrin [--board FILE.json]
+//   tavrin [--board FILE.json] [FILE.svf]
 //   tavrin [--board FILE.json] --screenshot FILE.png [--play FILE.svf]
 //   tavrin --help | --version
 //
@@ -27,7 +27,7 @@
 namespace {
 
 constexpr const char* kHelpText =
-    "Usage: tavrin [OPTIONS] [QT OPTIONS]\n"
+    "Usage: tavrin [OPTIONS] [QT OPTIONS] [FILE.svf]\n"
     "The operator's window: plays SVF files into a JTAG target through an FT232R or FT232B\n"
     "adapter in bit-bang mode, or into the built-in virtual board.\n"
     "\n"
@@ -40,6 +40,7 @@ constexpr const char* kHelpText =
     "  -h, --help             print this help and exit\n"
     "  --version              print the version and exit\n"
     "\n"
+    "FILE.svf is chosen in the file lists at start-up, with its folder shown.\n"
     "An option's value follows it as the next argument or after '=' (--board=FILE.json).\n"
     "Qt's own options (-platform NAME, -style NAME, ...) go to Qt.\n"
     "\n"
@@ -64,6 +65,20 @@ QString OptionValue(const QStringList& args, const QString& name) {
   for (qsizetype i = 1; i < args.size(); ++i) {
     if (args[i] == name && i + 1 < args.size()) return args[i + 1];
     if (args[i].startsWith(name + QLatin1Char('='))) return args[i].mid(name.size() + 1);
+  }
+  return {};
+}
+
+// The first argument that is neither an option nor an option's value: the
+// file to choose at start-up.
+QString FileArgument(const QStringList& args) {
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QLatin1String("--board") || arg == QLatin1String("--screenshot") || arg == QLatin1String("--play")) {
+      ++i;  // its value
+    } else if (!arg.startsWith(QLatin1Char('-'))) {
+      return arg;
+    }
   }
   return {};
 }
@@ -104,6 +119,10 @@ int main(int argc, char** argv) {
   }
 
   window.Load();  // its message boxes may come before the window
+  const QString file = FileArgument(args);
+  if (!file.isEmpty() && !window.ChooseFile(file.toStdString())) {
+    std::fprintf(stderr, "tavrin: %s: no such file to choose\n", file.toLocal8Bit().constData());
+  }
   window.show();
   return QApplication::exec();
 }

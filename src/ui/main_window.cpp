@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QGridLayout>
@@ -465,6 +466,17 @@ std::string MainWindow::SelectedFileName() const { return ToBytes(File1_->FileNa
 std::string MainWindow::FilePathText() const { return ToBytes(txt_filepath_->text()); }
 void MainWindow::SetFilePathText(const std::string& text) { txt_filepath_->setText(FromBytes(text)); }
 std::string MainWindow::DirPath() const { return ToBytes(Dir1_->Path()); }
+
+bool MainWindow::ChooseFile(const std::string& path) {
+  const QFileInfo info(FromBytes(path));
+  if (!info.isFile() || !Dir1_->SetPath(info.absolutePath())) return false;
+  File1_->SetPath(Dir1_->Path());  // listed afresh, even in the same folder
+  const QList<QListWidgetItem*> found = File1_->findItems(info.fileName(), Qt::MatchExactly);
+  if (found.isEmpty()) return false;
+  File1_->setCurrentItem(found.front());
+  txt_filepath_->setText(Dir1_->Path() + QLatin1Char('/') + info.fileName());
+  return true;
+}
 void MainWindow::SetDirPath(const std::string& path) {
   // A folder that cannot be listed leaves the chooser where it is.
   (void)Dir1_->SetPath(FromBytes(path));

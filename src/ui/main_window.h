@@ -88,6 +88,10 @@ class MainWindow final : public QWidget, public tavrin::Window {
   void SetFilePathText(const std::string& text) override;
   [[nodiscard]] std::string DirPath() const override;
   void SetDirPath(const std::string& path) override;
+  // The file chosen as a click in the lists would choose it, with its folder
+  // shown: for `tavrin FILE.svf`. False when it is no file that the lists
+  // show.
+  bool ChooseFile(const std::string& path);
   void SetProgressMax(int max) override;
   void SetProgressValue(int value) override;
   void AppendLog(std::string_view text) override;

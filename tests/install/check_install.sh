@@ -77,7 +77,7 @@ for f in "$@"; do
         out=$(desktop-file-validate "$prefix/$f" 2>&1) || fail "desktop-file-validate $f: $out"
         [ -z "$out" ] || fail "desktop-file-validate $f: $out"
       fi
-      grep -q '^Exec=tavrin$' "$prefix/$f" || fail "$f does not start tavrin"
+      grep -q '^Exec=tavrin %f$' "$prefix/$f" || fail "$f does not start tavrin with the file it is given"
       grep -q '^Icon=tavrin$' "$prefix/$f" || fail "$f does not name the icon tavrin"
       ;;
   esac

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -177,6 +178,21 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), QDir::cleanPath(QDir::currentPath()));
     QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
     QVERIFY(!rig.window->Loaded());
+  }
+
+  // `tavrin FILE.svf`: the file chosen and its folder shown, as a click
+  // would; a missing file or a folder is not chosen.
+  void chooseFileAtStartUp() {
+    UiRig rig;
+    QTemporaryDir dir;
+    const QString folder = QDir::cleanPath(dir.path());
+    QVERIFY(WriteFile(folder + QStringLiteral("/board.svf"), "STATE RESET;\n"));
+    QVERIFY(rig.window->ChooseFile((folder + QStringLiteral("/board.svf")).toStdString()));
+    QCOMPARE(rig.window->SelectedFileName(), std::string("board.svf"));
+    QCOMPARE(rig.window->FilePathText(), (folder + QStringLiteral("/board.svf")).toStdString());
+    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), folder);
+    QVERIFY(!rig.window->ChooseFile((folder + QStringLiteral("/none.svf")).toStdString()));
+    QVERIFY(!rig.window->ChooseFile(folder.toStdString()));
   }
 
   void startUp() {
