@@ -20,8 +20,9 @@ Player::Player(Window& w, adapter::D2xx& chip, Clock& clock)
 
 std::string Player::StartFolder() {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::temp_directory_path(ec);
-  if (ec || !std::filesystem::is_directory(p, ec)) p = std::filesystem::current_path(ec);
+  // Where the program was started: a file named relative to it, and the
+  // files of a project the operator works in, are there.
+  std::filesystem::path p = std::filesystem::current_path(ec);
   if (ec || !std::filesystem::is_directory(p, ec)) p = "/";
   std::string s = p.lexically_normal().string();
   while (s.size() > 1 && s.back() == '/') s.pop_back();

@@ -53,8 +53,8 @@ class Player {
   // has been told why).
   std::optional<jtag::ChainReport> DetectChain();
 
-  // The folder the chooser starts in: the system's temporary folder, or the
-  // nearest folder that exists.
+  // The folder the chooser starts in: the current folder (the window then
+  // moves to the folder of the last file played, when it keeps one).
   static std::string StartFolder();
 
   Window& window;

@@ -9,10 +9,12 @@
 // display. Other arguments are left alone (Qt's own, such as -platform, are
 // taken by QApplication).
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStringList>
 
 #include "common/clock.h"
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavrin"));
+  QApplication::setOrganizationName(QStringLiteral("Tavrin"));
   const QStringList args = QApplication::arguments();
 
   tavrin::devices::Options options;
@@ -118,6 +121,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  window.UseSettings(std::make_unique<QSettings>());  // ~/.config/Tavrin/Tavrin.conf
   window.Load();  // its message boxes may come before the window
   const QString file = FileArgument(args);
   if (!file.isEmpty() && !window.ChooseFile(file.toStdString())) {

@@ -286,7 +286,15 @@ void MainWindow::Load() {
   loaded_ = true;
   player_.Form_Load();
   EmptyBar();  // nothing played yet
+  // The lists start where the last file was played, when that folder is
+  // still there; else where they are (the current folder).
+  if (settings_) {
+    const QString folder = settings_->value(QStringLiteral("files/last_folder")).toString();
+    if (!folder.isEmpty() && Dir1_->SetPath(folder)) SetFilePathText(DirPath() + "/*.svf");
+  }
 }
+
+void MainWindow::UseSettings(std::unique_ptr<QSettings> settings) { settings_ = std::move(settings); }
 
 std::string MainWindow::LogText() const { return txt_log_->Text(); }
 std::string MainWindow::VerdictText() const { return ToBytes(lbl_Verdict_->text()); }
@@ -347,6 +355,10 @@ void MainWindow::ProcessClicked() {
   run_messages_.clear();
   lbl_Verdict_->clear();
   EmptyBar();
+  if (settings_ && !txt_filepath_->text().isEmpty()) {
+    settings_->setValue(QStringLiteral("files/last_folder"), QFileInfo(txt_filepath_->text()).absolutePath());
+    settings_->sync();
+  }
   const std::uint64_t started = clock_.NowMicros();
   player_.cmd_Process_Click();
   ShowVerdict(started);

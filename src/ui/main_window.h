@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 
@@ -92,6 +93,9 @@ class MainWindow final : public QWidget, public tavrin::Window {
   // shown: for `tavrin FILE.svf`. False when it is no file that the lists
   // show.
   bool ChooseFile(const std::string& path);
+  // Where the folder of the last file played is kept between sessions
+  // (none: not kept). Given before Load, which starts the lists there.
+  void UseSettings(std::unique_ptr<QSettings> settings);
   void SetProgressMax(int max) override;
   void SetProgressValue(int value) override;
   void AppendLog(std::string_view text) override;
@@ -153,6 +157,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   QLabel* lbl_Verdict_ = nullptr;
   QProgressBar* pb1_ = nullptr;
   std::unique_ptr<FileChooser> chooser_;
+  std::unique_ptr<QSettings> settings_;
 
   Clock& clock_;
   player::Player player_;

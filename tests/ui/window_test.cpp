@@ -13,6 +13,7 @@
 #include "ui/log_pane.h"
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSet>
 #include <QTest>
 
@@ -195,6 +196,37 @@ class WindowTest : public QObject {
     QVERIFY(!rig.window->ChooseFile(folder.toStdString()));
   }
 
+  // The lists start where the last file was played, kept between sessions;
+  // a folder gone since leaves them where they are.
+  void startUpFolderIsTheLastPlayed() {
+    QTemporaryDir dir;
+    const QString played = QDir::cleanPath(dir.path()) + QStringLiteral("/played");
+    QVERIFY(QDir().mkpath(played));
+    QVERIFY(WriteFile(played + QStringLiteral("/a.svf"), "STATE RESET;\n"));
+    const QString conf = dir.path() + QStringLiteral("/tavrin.conf");
+    auto settings = [&] { return std::make_unique<QSettings>(conf, QSettings::IniFormat); };
+    {
+      UiRig rig;
+      rig.window->UseSettings(settings());
+      rig.window->Load();
+      QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), QDir::cleanPath(QDir::currentPath()));
+      QVERIFY(rig.window->ChooseFile((played + QStringLiteral("/a.svf")).toStdString()));
+      rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+      QTest::mouseClick(rig.Get<QPushButton>("cmd_Process"), Qt::LeftButton);
+    }
+    {
+      UiRig rig;
+      rig.window->UseSettings(settings());
+      rig.window->Load();
+      QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), played);
+    }
+    QVERIFY(QDir(played).removeRecursively());
+    UiRig rig;
+    rig.window->UseSettings(settings());
+    rig.window->Load();
+    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), QDir::cleanPath(QDir::currentPath()));
+  }
+
   void startUp() {
     UiRig rig;
     rig.window->Load();
@@ -219,10 +251,11 @@ class WindowTest : public QObject {
     QCOMPARE(rig.Get<QLineEdit>("txt_Baud")->text(), QStringLiteral("150000"));
     QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
 
-    const QString temp = QDir::cleanPath(qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp")));
-    QCOMPARE(rig.Get<QLineEdit>("txt_filepath")->text(), temp + QStringLiteral("/*.svf"));
-    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), temp);
-    QCOMPARE(rig.Get<FileList>("File1")->Path(), temp);
+    // The lists start in the current folder.
+    const QString here = QDir::cleanPath(QDir::currentPath());
+    QCOMPARE(rig.Get<QLineEdit>("txt_filepath")->text(), here + QStringLiteral("/*.svf"));
+    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), here);
+    QCOMPARE(rig.Get<FileList>("File1")->Path(), here);
     QCOMPARE(rig.Get<FileList>("File1")->FileName(), QString());
 
     // The first search found the fake's adapter and chose it; nothing opened.
