@@ -78,7 +78,8 @@ status=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${db:Status-Status}' 
 echo "== the installed files"
 for f in usr/bin/tavrin-play usr/bin/tavrin \
   usr/share/man/man1/tavrin-play.1.gz usr/share/man/man1/tavrin.1.gz \
-  usr/share/applications/tavrin.desktop usr/share/icons/hicolor/scalable/apps/tavrin.svg \
+  usr/share/applications/tavrin.desktop usr/share/mime/packages/tavrin.xml \
+  usr/share/icons/hicolor/scalable/apps/tavrin.svg \
   usr/share/bash-completion/completions/tavrin-play \
   usr/share/tavrin/examples/idcode.svf usr/share/tavrin/examples/selftest-loopback.svf \
   usr/share/tavrin/examples/boards/default.json usr/share/tavrin/examples/boards/two-device-chain.json \

@@ -79,6 +79,11 @@ for f in "$@"; do
       fi
       grep -q '^Exec=tavrin %f$' "$prefix/$f" || fail "$f does not start tavrin with the file it is given"
       grep -q '^Icon=tavrin$' "$prefix/$f" || fail "$f does not name the icon tavrin"
+      # The file type it opens is the one the MIME package declares.
+      mime="$prefix/$(dirname "$(dirname "$f")")/mime/packages/tavrin.xml"
+      grep -q '^MimeType=text/x-svf;$' "$prefix/$f" || fail "$f opens no .svf files"
+      grep -q '<mime-type type="text/x-svf">' "$mime" || fail "$mime does not declare text/x-svf"
+      grep -q '<glob pattern="\*.svf"/>' "$mime" || fail "$mime does not match *.svf"
       ;;
   esac
 done
