@@ -23,10 +23,12 @@
 #include "cli/console_window.h"
 #include "cli/signals.h"
 #include "cli/summary.h"
+#include "common/numbers.h"
 #include "devices/system_devices.h"
 #include "jtag/detect.h"
 #include "jtag/parts.h"
 #include "player/player.h"
+#include "svf/run_driver.h"
 #ifdef TAVRIN_HAVE_ESTIMATE
 #include "adapter/usbsim/estimate.h"
 #include "adapter/virtual/board_spec.h"
@@ -55,10 +57,7 @@ constexpr std::array<const char*, 8> kPinNames = {"TXD", "RXD", "RTS", "CTS", "D
 
 // "D5", "d5", "5", or the pin's name in any case ("DSR", "dsr").
 std::optional<int> ParsePin(const std::string& text) {
-  std::string t = text;
-  for (char& c : t) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  std::string t = AsciiUpper(text);
   for (std::size_t i = 0; i < kPinNames.size(); ++i) {
     if (t == kPinNames[i]) return static_cast<int>(i);
   }
@@ -69,16 +68,6 @@ std::optional<int> ParsePin(const std::string& text) {
 
 // How much of a file is looked at for binary data.
 constexpr std::size_t kSniffBytes = std::size_t{64} << 10U;
-
-// Whether the file's name ends in .svf, in any case, as a run wants.
-bool HasSvfName(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : name;
-  for (char& c : end) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return end == ".SVF";
-}
 
 // Why a file with an SVF name is no SVF file: its start holds a zero byte,
 // which no text has.
@@ -368,7 +357,6 @@ int Play(player::Player& p, ConsoleWindow& window, const Settings& s, std::FILE*
   if (s.detect) return PrintChain(p, window, out, err);
   window.selected_file = std::filesystem::path(s.file).filename().string();
   window.file_path = s.file;
-  f.adapter = p.adapter.OpenedName();
 
   const std::size_t messages_before = window.messages.size();
   const auto start = std::chrono::steady_clock::now();
@@ -630,7 +618,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     }
     // Refused before an adapter is touched; the name in the window's words
     // as well.
-    if (!HasSvfName(s.file)) {
+    if (!svf::HasSvfEnding(std::filesystem::path(s.file).filename().string())) {
       std::fprintf(err, "tavrin-play: %s is not an SVF file: its name does not end in .svf\n"
                         "Error - expecting a .SVF file\n", s.file.c_str());
       return kExitUnusable;

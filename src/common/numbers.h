@@ -49,4 +49,12 @@ std::string HexUpper(std::uint32_t value);
 // A number written as a whole number when it is one, as the log shows it.
 std::string FormatWhole(double value);
 
+// The text with a to z made A to Z (statements, names, hex digits).
+inline std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 }  // namespace tavrin

@@ -17,14 +17,14 @@ struct Options {
   bool real_adapters = true;  // list real adapters (when built with libftdi1)
 };
 
-// The chips this computer offers: real FT232R/FT232B adapters first, the
-// virtual board last, optionally traced.
 // Whether a list entry's description is the virtual board's.
 bool IsVirtualBoard(const std::string& description);
 
 // Whether this build can play through real adapters (it has libftdi1).
 bool RealAdaptersBuiltIn();
 
+// The chips this computer offers: real FT232R/FT232B adapters first, the
+// virtual board last, optionally traced.
 class SystemDevices {
  public:
   virtual ~SystemDevices() = default;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/numbers.h"
 #include "player/player.h"
 
 namespace tavrin::player {
@@ -18,20 +19,6 @@ constexpr std::size_t kMaxReason = 200;
 
 std::string Counted(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
@@ -50,18 +37,18 @@ std::string Cut(std::string text) {
 }  // namespace
 
 std::string DescribeFailedCheck(const RunFacts::Check& check) {
-  const std::string expected = Upper(check.expected);
-  const std::string got = Upper(check.got);
-  const std::string mask = Upper(check.mask);
+  const std::string expected = AsciiUpper(check.expected);
+  const std::string got = AsciiUpper(check.got);
+  const std::string mask = AsciiUpper(check.mask);
   const std::size_t length = std::max({expected.size(), got.size(), mask.size()});
   if (length <= kShownDigits) return "expected " + expected + ", got " + got + ", mask " + mask;
 
   // The first digit (from the left) where the compared bits differ.
   std::size_t first = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    const int e = i < expected.size() ? HexValue(expected[i]) : 0;
-    const int g = i < got.size() ? HexValue(got[i]) : 0;
-    const int m = i < mask.size() ? HexValue(mask[i]) : 15;
+    const int e = i < expected.size() ? HexDigitValue(expected[i]) : 0;
+    const int g = i < got.size() ? HexDigitValue(got[i]) : 0;
+    const int m = i < mask.size() ? HexDigitValue(mask[i]) : 15;
     if (e < 0 || g < 0 || m < 0 || ((e ^ g) & m) != 0) {
       first = i;
       break;

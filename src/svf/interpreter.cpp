@@ -72,11 +72,7 @@ void Interpreter::BailOut(const std::string& line) {
 
 void Interpreter::ExecuteSvfStatement(std::string& statement) {
   if (!statement.empty() && statement.back() == ';') statement.pop_back();
-  std::string upper = statement;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  const std::vector<std::string> words = StatementWords(upper);
+  const std::vector<std::string> words = StatementWords(AsciiUpper(statement));
   if (words.empty()) return;
 
   const std::string& command = words[0];

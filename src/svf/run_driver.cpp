@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/numbers.h"
 #include "svf/gatherer.h"
 #include "svf/line_reader.h"
 
@@ -25,14 +26,11 @@ std::string Echo(const std::string& text) {
   return "> " + text.substr(0, cut) + " ... (" + std::to_string(text.size() - cut) + " more characters)";
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 }  // namespace
+
+bool HasSvfEnding(std::string_view name) {
+  return AsciiUpper(std::string(name.size() >= 4 ? name.substr(name.size() - 4) : name)) == ".SVF";
+}
 
 void RunDriver::cmd_Process_Click() {
   // Only one run may hold the file; a click during a run (while the window
@@ -92,7 +90,7 @@ RunOutcome RunDriver::Run() {
     window_.ShowMessage("Please choose a file first");
     return RunOutcome::Refused;
   }
-  if (Upper(name.size() >= 4 ? name.substr(name.size() - 4) : name) != ".SVF") {
+  if (!HasSvfEnding(name)) {
     window_.ShowMessage("Error - expecting a .SVF file");
     return RunOutcome::Refused;
   }

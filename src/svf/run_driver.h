@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "adapter/adapter.h"
 #include "common/flags.h"
@@ -21,6 +22,10 @@ enum class RunOutcome {
   Refused,    // set-up missing, no file chosen, not an .svf name
   FileError,  // the file could not be opened or read
 };
+
+// Whether a file's name ends in .svf, in any case: the only files a run
+// plays.
+bool HasSvfEnding(std::string_view name);
 
 // "Process SVF File": reads the file, gathers statements, echoes them and
 // hands them to the interpreter one at a time.
