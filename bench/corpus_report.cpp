@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
 
 namespace {
 
-using tavrin::adapter::virt::BoardSpec;
+using tavrin::board::BoardSpec;
 
 constexpr std::size_t kLastLineChars = 70;
 
@@ -68,7 +68,7 @@ std::string Cell(const std::string& text, std::size_t limit) {
 // A fresh board, chip, window and clock for each file, so that no state
 // carries over from the file before.
 Row Play(const BoardSpec& board, const std::string& path, bool standard, const std::string& vcd) {
-  tavrin::adapter::virt::VirtualD2xx chip(board);
+  tavrin::board::VirtualD2xx chip(board);
   tavrin::MemoryWindow window;
   tavrin::FakeClock clock;
   tavrin::player::Player player(window, chip, clock);
@@ -114,7 +114,7 @@ int Usage(std::FILE* to) {
 }
 
 int Main(int argc, char** argv) {
-  BoardSpec board = tavrin::adapter::virt::DefaultBoard();
+  BoardSpec board = tavrin::board::DefaultBoard();
   std::vector<std::string> files;
   bool standard = false;
   std::string vcd;
@@ -131,7 +131,7 @@ int Main(int argc, char** argv) {
       vcd = argv[++i];
     } else if (arg == "--board") {
       if (i + 1 >= argc) return Usage(stderr);
-      auto loaded = tavrin::adapter::virt::LoadBoardFile(argv[++i]);
+      auto loaded = tavrin::board::LoadBoardFile(argv[++i]);
       if (!loaded.board) {
         std::fprintf(stderr, "corpus_report: %s\n", loaded.error.c_str());
         return 2;

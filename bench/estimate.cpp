@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "adapter/usbsim/estimate.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ int Main(int argc, char** argv) {
         options.rate = value;
         continue;
       }
-      auto loaded = tavrin::adapter::virt::LoadBoardFile(value);
+      auto loaded = tavrin::board::LoadBoardFile(value);
       if (!loaded.board) {
         std::fprintf(stderr, "estimate: %s\n", loaded.error.c_str());
         return 2;

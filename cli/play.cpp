@@ -31,7 +31,7 @@
 #include "svf/run_driver.h"
 #ifdef TAVRIN_HAVE_ESTIMATE
 #include "adapter/usbsim/estimate.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 #endif
 
 #ifndef TAVRIN_VERSION
@@ -417,7 +417,7 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
   options.rate = s.rate ? rate : std::string();
   options.stop_on_failed_check = false;
   if (!s.board.empty()) {
-    auto loaded = adapter::virt::LoadBoardFile(s.board);
+    auto loaded = board::LoadBoardFile(s.board);
     if (!loaded.board) {
       std::fprintf(err, "tavrin-play: %s\n", loaded.error.c_str());
       return kExitUnusable;

@@ -20,14 +20,14 @@
 #include <string_view>
 #include <vector>
 
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 
 namespace {
 
 namespace ad = tavrin::adapter;
-namespace virt = tavrin::adapter::virt;
-using Bits = virt::Bits;
+namespace board = tavrin::board;
+using Bits = board::Bits;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "board_fuzzer: %s\n", what.c_str());
@@ -61,19 +61,19 @@ void Append(Bits* to, const Bits& bits) { to->insert(to->end(), bits.begin(), bi
 // the board's own wiring and reads TDO from the chip's answers.
 class Probe {
  public:
-  explicit Probe(virt::BoardSpec board) : chip_(std::move(board)) {
-    const virt::Wiring& w = chip_.Board().wiring;
+  explicit Probe(board::BoardSpec board) : chip_(std::move(board)) {
+    const board::Wiring& w = chip_.Board().wiring;
     tck_ = Pin(w.tck);
     tms_ = Pin(w.tms);
     tdi_ = Pin(w.tdi);
     tdo_ = Pin(w.tdo);
-    Require(chip_.FT_OpenEx(virt::kVirtualDescription, ad::FT_OPEN_BY_DESCRIPTION, &handle_) == ad::FT_OK, "open");
+    Require(chip_.FT_OpenEx(board::kVirtualDescription, ad::FT_OPEN_BY_DESCRIPTION, &handle_) == ad::FT_OK, "open");
     Require(chip_.FT_SetBitMode(handle_, static_cast<std::uint8_t>(tck_ | tms_ | tdi_), ad::FT_BITMODE_SYNC_BITBANG) ==
                 ad::FT_OK,
             "set synchronous bit-bang mode");
   }
 
-  virt::VirtualD2xx& Chip() { return chip_; }
+  board::VirtualD2xx& Chip() { return chip_; }
 
   // Test-Logic-Reset, then Run-Test/Idle.
   void Reset() { (void)Clock(Bits{true, true, true, true, true, false}, Bits(6, false)); }
@@ -131,7 +131,7 @@ class Probe {
     return tdo;
   }
 
-  virt::VirtualD2xx chip_;
+  board::VirtualD2xx chip_;
   ad::FtHandle handle_ = 0;
   std::uint8_t tck_ = 0, tms_ = 0, tdi_ = 0, tdo_ = 0;
 };
@@ -149,7 +149,7 @@ void CheckRefusal(const std::string& error) {
   Fail("refused with an escaped exception or an unplaced reason: " + error);
 }
 
-void CheckSameResult(const virt::BoardLoadResult& memory, const virt::BoardLoadResult& file, const std::string& path) {
+void CheckSameResult(const board::BoardLoadResult& memory, const board::BoardLoadResult& file, const std::string& path) {
   Require(memory.board.has_value() == file.board.has_value(), "file and memory loads disagree");
   if (!memory.board) Require(file.error == path + ": " + memory.error, "file refusal differs: " + file.error);
 }
@@ -159,18 +159,18 @@ std::string FilePath() {
   return path;
 }
 
-void CheckValues(const virt::BoardSpec& board) {
+void CheckValues(const board::BoardSpec& board) {
   for (const auto& dev : board.chain) {
     for (const auto& reg : dev.registers) {
       Require(reg.value.size() == reg.length, "register value length");
-      const auto back = virt::BitsFromHex(virt::HexFromBits(reg.value), reg.length);
+      const auto back = board::BitsFromHex(board::HexFromBits(reg.value), reg.length);
       Require(back.has_value() && *back == reg.value, "hexadecimal round trip of " + reg.name);
       if (reg.capture) Require(reg.capture->size() == reg.length, "register capture length");
     }
   }
 }
 
-void CheckOnPins(const virt::BoardSpec& board) {
+void CheckOnPins(const board::BoardSpec& board) {
   const std::size_t n = board.chain.size();
   Probe probe(board);
   probe.Reset();
@@ -250,7 +250,7 @@ void CheckOnPins(const virt::BoardSpec& board) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const virt::BoardLoadResult result = virt::ParseBoard(text);
+  const board::BoardLoadResult result = board::ParseBoard(text);
 
   // The same bytes from a file. A new file each time: ext4 writes a file
   // emptied by truncation out to disk when it is closed, which would make
@@ -259,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)std::remove(path.c_str());
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
     const bool ok = std::fwrite(data, 1, size, f) == size;
-    if (std::fclose(f) == 0 && ok) CheckSameResult(result, virt::LoadBoardFile(path), path);
+    if (std::fclose(f) == 0 && ok) CheckSameResult(result, board::LoadBoardFile(path), path);
   }
   (void)std::remove(path.c_str());
 
@@ -268,10 +268,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckRefusal(result.error);
     return 0;
   }
-  const virt::BoardSpec& board = *result.board;
-  const std::string invalid = virt::ValidateBoard(board);
+  const board::BoardSpec& board = *result.board;
+  const std::string invalid = board::ValidateBoard(board);
   Require(invalid.empty(), "accepted a board that ValidateBoard refuses: " + invalid);
-  Require(!board.chain.empty() && board.chain.size() <= virt::kMaxDevices, "chain size");
+  Require(!board.chain.empty() && board.chain.size() <= board::kMaxDevices, "chain size");
   CheckValues(board);
   CheckOnPins(board);
   return 0;

@@ -27,14 +27,14 @@
 #include <vector>
 
 #include "adapter/baud_divisor.h"
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 
 namespace {
 
 namespace ad = tavrin::adapter;
-namespace virt = tavrin::adapter::virt;
-using virt::Op;
+namespace board = tavrin::board;
+using board::Op;
 
 // Bytes written per input at most (a large write crosses the chip's 64 KiB
 // simulation slices; this keeps the slowest input well under a second).
@@ -75,8 +75,8 @@ struct Expected {
   std::uint8_t care;
 };
 
-virt::BoardSpec PickBoard(FuzzedDataProvider& in) {
-  virt::BoardSpec board = virt::DefaultBoard();
+board::BoardSpec PickBoard(FuzzedDataProvider& in) {
+  board::BoardSpec board = board::DefaultBoard();
   // Four different pins for TCK, TMS, TDI and TDO.
   std::array<unsigned, 8> pins{0, 1, 2, 3, 4, 5, 6, 7};
   for (unsigned i = 0; i < 4; ++i) {
@@ -92,7 +92,7 @@ virt::BoardSpec PickBoard(FuzzedDataProvider& in) {
   board.wiring.tck_pull_down = in.ConsumeBool();
   const auto extra = in.ConsumeIntegralInRange<unsigned>(0, 2);
   for (unsigned i = 0; i < extra; ++i) {
-    virt::DeviceSpec dev = board.chain.front();
+    board::DeviceSpec dev = board.chain.front();
     dev.name += "-" + std::to_string(i);
     board.chain.push_back(dev);
   }
@@ -101,7 +101,7 @@ virt::BoardSpec PickBoard(FuzzedDataProvider& in) {
 
 class Rig {
  public:
-  Rig(FuzzedDataProvider& in, const virt::BoardSpec& board)
+  Rig(FuzzedDataProvider& in, const board::BoardSpec& board)
       : in_(in),
         chip_(board),
         tck_(Bit(board.wiring.tck)),
@@ -195,9 +195,9 @@ class Rig {
     Require(chip_.BaudRate() == baud_ && chip_.Divisor() == divisor_ && chip_.LatencyTimer() == latency_ &&
                 chip_.UsbInTransferSize() == usb_in_ && chip_.UsbOutTransferSize() == usb_out_,
             "settings");
-    for (std::size_t i = 0; i < virt::kOpCount; ++i) {
+    for (std::size_t i = 0; i < board::kOpCount; ++i) {
       if (chip_.CallCount(static_cast<Op>(i)) != counts_[i]) {
-        Fail(std::string("call count of ") + virt::OpName(static_cast<Op>(i)));
+        Fail(std::string("call count of ") + board::OpName(static_cast<Op>(i)));
       }
     }
   }
@@ -306,8 +306,8 @@ class Rig {
       RequireStatus(got, ad::FT_DEVICE_NOT_FOUND, "FT_ListDevices (by index)");
     } else {
       RequireStatus(got, ad::FT_OK, "FT_ListDevices (by index)");
-      const std::string text = (flags & ad::FT_OPEN_BY_SERIAL_NUMBER) != 0 ? virt::kVirtualSerial
-                                                                            : virt::kVirtualDescription;
+      const std::string text = (flags & ad::FT_OPEN_BY_SERIAL_NUMBER) != 0 ? board::kVirtualSerial
+                                                                            : board::kVirtualDescription;
       const std::size_t n = std::min(text.size(), size);
       Require(std::memcmp(buffer.data(), text.data(), n) == 0, "listed text");
       if (n < size) Require(buffer[n] == '\0', "listed text ends in a zero when it fits");
@@ -324,21 +324,21 @@ class Rig {
     switch (in_.ConsumeIntegralInRange<unsigned>(0, 5)) {
       case 0: arg = in_.ConsumeRandomLengthString(32); break;
       case 1:
-      case 2: arg = virt::kVirtualSerial; break;
-      default: arg = virt::kVirtualDescription; break;
+      case 2: arg = board::kVirtualSerial; break;
+      default: arg = board::kVirtualDescription; break;
     }
     std::uint32_t flags = 0;
     switch (in_.ConsumeIntegralInRange<unsigned>(0, 4)) {
       case 0: flags = in_.ConsumeIntegral<std::uint32_t>(); break;
       case 1: flags = ad::FT_OPEN_BY_SERIAL_NUMBER; break;
-      default: flags = arg == virt::kVirtualSerial ? ad::FT_OPEN_BY_SERIAL_NUMBER : ad::FT_OPEN_BY_DESCRIPTION; break;
+      default: flags = arg == board::kVirtualSerial ? ad::FT_OPEN_BY_SERIAL_NUMBER : ad::FT_OPEN_BY_DESCRIPTION; break;
     }
     const bool null = in_.ConsumeIntegralInRange<unsigned>(0, 15) == 0;
     ad::FtHandle h = 0xDEADBEEF;
     const auto struck = Strikes(Op::OpenEx);
     const ad::FtStatus got = chip_.FT_OpenEx(arg, flags, null ? nullptr : &h);
     const bool by_serial = flags == ad::FT_OPEN_BY_SERIAL_NUMBER;
-    const bool match = by_serial ? arg == virt::kVirtualSerial : arg == virt::kVirtualDescription;
+    const bool match = by_serial ? arg == board::kVirtualSerial : arg == board::kVirtualDescription;
     if (struck) {
       RequireStatus(got, *struck, "FT_OpenEx");
     } else if (null || (flags != ad::FT_OPEN_BY_SERIAL_NUMBER && flags != ad::FT_OPEN_BY_DESCRIPTION)) {
@@ -617,13 +617,13 @@ class Rig {
   }
 
   const char* InjectFailure() {
-    const auto op = static_cast<Op>(in_.ConsumeIntegralInRange<std::size_t>(0, virt::kOpCount - 1));
+    const auto op = static_cast<Op>(in_.ConsumeIntegralInRange<std::size_t>(0, board::kOpCount - 1));
     const int nth = in_.ConsumeIntegralInRange<int>(-1, 4);
     const ad::FtStatus status = PickStatus();
     if (in_.ConsumeBool()) {
       chip_.FailCall(op, nth, status);
     } else {
-      Require(chip_.FailCall(virt::OpName(op), nth, status), "FailCall by name");
+      Require(chip_.FailCall(board::OpName(op), nth, status), "FailCall by name");
     }
     Fault& f = faults_[static_cast<std::size_t>(op)];
     f.active = nth >= 0;
@@ -685,7 +685,7 @@ class Rig {
     }
     if (vcd_on_) StopVcd();
     vcd_.str("");
-    virt::VcdOptions options;
+    board::VcdOptions options;
     if (in_.ConsumeBool()) options.date = "today";
     if (in_.ConsumeBool()) options.timescale = in_.ConsumeRandomLengthString(8);
     chip_.StartVcd(vcd_, options);
@@ -730,7 +730,7 @@ class Rig {
 
   FuzzedDataProvider& in_;
   std::ostringstream vcd_;  // outlives the chip, which finishes the waveform when it goes
-  virt::VirtualD2xx chip_;
+  board::VirtualD2xx chip_;
   const std::uint8_t tck_, tms_, tdi_, tdo_;
   const bool tck_pull_down_;
 
@@ -758,8 +758,8 @@ class Rig {
   std::uint64_t bytes_driven_ = 0;
   std::uint64_t total_offered_ = 0;
   std::uint64_t total_read_ = 0;
-  std::array<int, virt::kOpCount> counts_{};
-  std::array<Fault, virt::kOpCount> faults_{};
+  std::array<int, board::kOpCount> counts_{};
+  std::array<Fault, board::kOpCount> faults_{};
   bool vcd_on_ = false;
 };
 
@@ -768,8 +768,8 @@ class Rig {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   g_step = "power-on";
   FuzzedDataProvider in(data, size);
-  const virt::BoardSpec board = PickBoard(in);
-  Require(virt::ValidateBoard(board).empty(), "the fuzzer's own board is invalid");
+  const board::BoardSpec board = PickBoard(in);
+  Require(board::ValidateBoard(board).empty(), "the fuzzer's own board is invalid");
   Rig rig(in, board);
   rig.Run();
   return 0;

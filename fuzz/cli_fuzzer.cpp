@@ -40,8 +40,8 @@
 
 #include "adapter/d2xx.h"
 #include "adapter/ftdi/ftdi_api.h"
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 #include "cli/play.h"
 #include "devices/system_devices.h"
 
@@ -214,7 +214,7 @@ void CheckOnlyVirtualBoard() {
   Require(devices->Chip().FT_ListDevices(0, name.data(), name.size(),
                                          tavrin::adapter::FT_LIST_BY_INDEX | tavrin::adapter::FT_OPEN_BY_DESCRIPTION) ==
                   tavrin::adapter::FT_OK &&
-              std::string_view(name.data()) == tavrin::adapter::virt::kVirtualDescription,
+              std::string_view(name.data()) == tavrin::board::kVirtualDescription,
           "the only device is not the virtual board");
 #ifdef TAVRIN_HAVE_FTDI
   Require(tavrin::adapter::ftdi::g_empty_bus_made, "the real-adapter backend did not get the empty bus");
@@ -268,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ClearFolder(box.folder);
   WriteFile(box.folder + "/t.svf", kSvfFiles[request.svf]);
   WriteFile(box.folder + "/b.json",
-            request.has_board ? std::string_view(request.board) : tavrin::adapter::virt::DefaultBoardJson());
+            request.has_board ? std::string_view(request.board) : tavrin::board::DefaultBoardJson());
   Rewind(box.out);
   Rewind(box.err);
   Rewind(box.terminal);

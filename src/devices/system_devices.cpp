@@ -9,7 +9,7 @@
 
 #include "adapter/device_list.h"
 #include "adapter/recording_d2xx.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #ifdef TAVRIN_HAVE_FTDI
 #include "adapter/ftdi/ftdi_api.h"
 #include "adapter/ftdi/ftdi_d2xx.h"
@@ -30,16 +30,16 @@ std::string LocalTime() {
 class Devices final : public SystemDevices {
  public:
   bool Build(const Options& options, std::string* error) {
-    adapter::virt::BoardSpec board = adapter::virt::DefaultBoard();
+    board::BoardSpec board = board::DefaultBoard();
     if (!options.board_file.empty()) {
-      auto loaded = adapter::virt::LoadBoardFile(options.board_file);
+      auto loaded = board::LoadBoardFile(options.board_file);
       if (!loaded.board) {
         *error = loaded.error;
         return false;
       }
       board = std::move(*loaded.board);
     }
-    virtual_ = std::make_unique<adapter::virt::VirtualD2xx>(std::move(board));
+    virtual_ = std::make_unique<board::VirtualD2xx>(std::move(board));
     if (!options.board_file.empty()) {
       virtual_->SetBoardName(std::filesystem::path(options.board_file).filename().string());
     }
@@ -49,7 +49,7 @@ class Devices final : public SystemDevices {
         *error = "cannot write the waveform file " + options.vcd_file;
         return false;
       }
-      adapter::virt::VcdOptions vcd_options;
+      board::VcdOptions vcd_options;
       vcd_options.date = LocalTime();
       virtual_->StartVcd(vcd_, vcd_options);
     }
@@ -84,7 +84,7 @@ class Devices final : public SystemDevices {
  private:
   std::ofstream vcd_;
   std::ofstream trace_;
-  std::unique_ptr<adapter::virt::VirtualD2xx> virtual_;
+  std::unique_ptr<board::VirtualD2xx> virtual_;
 #ifdef TAVRIN_HAVE_FTDI
   std::unique_ptr<adapter::D2xx> ftdi_;
 #endif
@@ -103,7 +103,7 @@ bool RealAdaptersBuiltIn() {
 #endif
 }
 
-bool IsVirtualBoard(const std::string& description) { return description == adapter::virt::kVirtualDescription; }
+bool IsVirtualBoard(const std::string& description) { return description == board::kVirtualDescription; }
 
 std::unique_ptr<SystemDevices> SystemDevices::Create(const Options& options, std::string* error) {
   auto devices = std::make_unique<Devices>();

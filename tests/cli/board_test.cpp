@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "../support/rig.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 
 namespace tavrin {
 namespace {
 
 namespace fs = std::filesystem;
-using adapter::virt::Op;
-using adapter::virt::VirtualD2xx;
+using board::Op;
+using board::VirtualD2xx;
 
 struct BoardRig {
   MemoryWindow window;

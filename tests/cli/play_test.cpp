@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../support/chains.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "svf/interpreter.h"
 #include "play_rig.h"
 
@@ -111,11 +111,11 @@ TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
       {Write("bin.svf", zero), ": it holds binary data (a zero byte at offset 10)\n"},
   };
   for (const auto& c : not_svf) {
-    adapter::virt::VirtualD2xx board;
+    board::VirtualD2xx board;
     const Result r = testing::PlayInProcess({"--virtual", c.file}, &board);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "tavrin-play: " + c.file + " is not an SVF file" + c.err);
-    EXPECT_EQ(board.CallCount(adapter::virt::Op::ListDevices), 0);
+    EXPECT_EQ(board.CallCount(board::Op::ListDevices), 0);
   }
 }
 
@@ -240,7 +240,7 @@ TEST_F(PlayTest, DetectListsLongChainsAndFailsBeyondTheBoundsOrWithoutADevice) {
   const std::string wiring = "; check the TDO pin, the cable and the board's power\n";
   struct Case {
     const char* name;
-    adapter::virt::BoardSpec board;
+    board::BoardSpec board;
     std::vector<std::string> options;
     int status;
     std::string out_end;  // the end of standard output
@@ -255,14 +255,14 @@ TEST_F(PlayTest, DetectListsLongChainsAndFailsBeyondTheBoundsOrWithoutADevice) {
        "chain: 64 devices, instruction registers 4096 bits in all (first device nearest TDI)\n", ""},
       {"65 devices", ChainOf(65, 64), {}, 1, "",
        "tavrin-play: the chain has more than 64 devices, the most that can be read\n"},
-      {"TDO on a free pin", adapter::virt::DefaultBoard(), {"--tdo", "D3"}, 1, "",
+      {"TDO on a free pin", board::DefaultBoard(), {"--tdo", "D3"}, 1, "",
        "tavrin-play: no device found: TDO stayed high through every bit" + wiring},
-      {"TDO on the board's TCK line", adapter::virt::DefaultBoard(), {"--tck", "D4", "--tdo", "D7"}, 1, "",
+      {"TDO on the board's TCK line", board::DefaultBoard(), {"--tck", "D4", "--tdo", "D7"}, 1, "",
        "tavrin-play: no device found: TDO stayed low through every bit" + wiring},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    adapter::virt::VirtualD2xx chip(c.board);
+    board::VirtualD2xx chip(c.board);
     std::vector<std::string> args = c.options;
     args.emplace_back("--detect");
     args.emplace_back("--virtual");

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "common/memory_window.h"
 #include "play_rig.h"
 #include "player/player.h"
@@ -25,8 +25,8 @@
 namespace tavrin::cli {
 namespace {
 
-using adapter::virt::Op;
-using adapter::virt::VirtualD2xx;
+using board::Op;
+using board::VirtualD2xx;
 using testing::PlayInProcess;
 using testing::PlayResult;
 using testing::TempDir;

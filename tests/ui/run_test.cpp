@@ -28,7 +28,7 @@
 #include "ui/screenshot.h"
 #include "ui_rig.h"
 #ifdef TAVRIN_HAVE_VIRTUAL
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #endif
 
 namespace tavrin::ui::testing {
@@ -545,7 +545,7 @@ class RunTest : public QObject {
     for (int i = 0; i < 100000; ++i) file += "SIR 8 TDI (01);\r\nSDR 32 TDI (0) TDO (F6E5F093) MASK (FFFFFFFF);\r\n";
     for (const bool closing : {false, true}) {
       struct Board {
-        adapter::virt::VirtualD2xx chip;
+        board::VirtualD2xx chip;
       } board;
       RunRig rig(file, QStringLiteral("checked.svf"), &board.chip);
       rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
@@ -594,7 +594,7 @@ class RunTest : public QObject {
         "SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"
         "SIR 8 TDI (FF);\r\n";
     struct Board {
-      adapter::virt::VirtualD2xx chip;
+      board::VirtualD2xx chip;
     } board;
     RunRig rig(file, QStringLiteral("idcode.svf"), &board.chip);
     auto* list = rig.Get<QComboBox>("cmb_Interfaces");

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "adapter/usbsim/estimate.h"
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
@@ -72,7 +72,7 @@ TEST(EstimateBoard, AScanReadsWhatTheVirtualBoardGives) {
   const std::string path = files.Write("scratch.svf", text);
 
   // The same file on the virtual board, for the log to compare with.
-  virt::VirtualD2xx board;
+  board::VirtualD2xx board;
   MemoryWindow window;
   FakeClock clock;
   player::Player p(window, board, clock);
@@ -107,7 +107,7 @@ TEST(EstimateBoard, AScanReadsWhatTheVirtualBoardGives) {
 
 TEST(EstimateBoard, ThePlayersPinsFollowTheBoardsWiringUnlessGiven) {
   Files files;
-  auto board = virt::ParseBoard(R"({"version": 1, "wiring": {"tck": 0, "tms": 2, "tdi": 3, "tdo": 4},
+  auto board = board::ParseBoard(R"({"version": 1, "wiring": {"tck": 0, "tms": 2, "tdi": 3, "tdo": 4},
       "chain": [{"name": "CPLD", "ir_length": 8, "idcode": "0xf6e5f093", "instructions": {"IDCODE": "0x01"}}]})");
   ASSERT_TRUE(board.board.has_value()) << board.error;
   EstimateOptions options;
@@ -181,7 +181,7 @@ TEST(EstimateFailures, AMissingFileOrAnUnusableBoardComesBackAsAnOutcome) {
 
   EstimateOptions options;
   options.svf_path = "x.svf";
-  virt::BoardSpec board = virt::DefaultBoard();
+  board::BoardSpec board = board::DefaultBoard();
   board.chain[0].ir_length = 1;
   options.board = board;
   const EstimateResult bad = Estimate(options);

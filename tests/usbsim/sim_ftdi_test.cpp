@@ -12,8 +12,8 @@
 #include "adapter/d2xx.h"
 #include "adapter/usbsim/sim_clock.h"
 #include "adapter/usbsim/sim_ftdi_api.h"
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/board_spec.h"
+#include "board/virtual_d2xx.h"
 
 namespace tavrin::adapter::usbsim {
 namespace {
@@ -24,7 +24,7 @@ constexpr std::uint8_t kTms = 0x02;
 constexpr std::uint8_t kTdi = 0x20;
 
 struct Bus {
-  explicit Bus(const virt::BoardSpec& board = virt::DefaultBoard()) : clock(FastProfile()), api(board, FastProfile(), clock) {}
+  explicit Bus(const board::BoardSpec& board = board::DefaultBoard()) : clock(FastProfile()), api(board, FastProfile(), clock) {}
 
   std::unique_ptr<ftdi::FtdiPort> Open() {
     std::unique_ptr<ftdi::FtdiPort> port;
@@ -148,9 +148,9 @@ class SimFtdiBaud : public ::testing::TestWithParam<BaudCase> {};
 // The virtual board refuses the same rates, with the status of the real chip.
 TEST_P(SimFtdiBaud, AUartRateSetsTheNearestDivisorOrIsRefused) {
   const BaudCase& bc = GetParam();
-  virt::VirtualD2xx board;
+  board::VirtualD2xx board;
   FtHandle h = 0;
-  ASSERT_EQ(board.FT_OpenEx(virt::kVirtualSerial, FT_OPEN_BY_SERIAL_NUMBER, &h), FT_OK);
+  ASSERT_EQ(board.FT_OpenEx(board::kVirtualSerial, FT_OPEN_BY_SERIAL_NUMBER, &h), FT_OK);
   EXPECT_EQ(board.FT_SetBaudRate(h, static_cast<std::uint32_t>(bc.rate)), bc.result == 0 ? FT_OK : FT_INVALID_BAUD_RATE);
   EXPECT_EQ(board.BaudRate(), bc.result == 0 ? static_cast<std::uint32_t>(bc.rate) : 9600U);
   Bus bus;
@@ -187,7 +187,7 @@ void Clock(std::vector<std::uint8_t>& out, bool tms, bool tdi) {
 }
 
 TEST(SimFtdiBoard, TheBoardAnswersEveryByteAsOnTheVirtualBoard) {
-  auto loaded = virt::LoadBoardFile(std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json");
+  auto loaded = board::LoadBoardFile(std::string(TAVRIN_SOURCE_DIR) + "/examples/boards/two-device-chain.json");
   ASSERT_TRUE(loaded.board.has_value()) << loaded.error;
   // Reset; both devices' IDCODE instruction through Shift-IR; 96 bits of a
   // pattern through both IDCODE registers in Shift-DR; back to Run-Test/Idle.
@@ -199,9 +199,9 @@ TEST(SimFtdiBoard, TheBoardAnswersEveryByteAsOnTheVirtualBoard) {
   for (int i = 0; i < 96; ++i) Clock(stream, i == 95, (0x5A5AC3C3U >> (i % 32)) & 1U);
   for (const bool tms : {true, false}) Clock(stream, tms, false);
 
-  virt::VirtualD2xx board(*loaded.board);
+  board::VirtualD2xx board(*loaded.board);
   FtHandle h = 0;
-  ASSERT_EQ(board.FT_OpenEx(virt::kVirtualDescription, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  ASSERT_EQ(board.FT_OpenEx(board::kVirtualDescription, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
   ASSERT_EQ(board.FT_SetBitMode(h, kJtagOutputs, FT_BITMODE_SYNC_BITBANG), FT_OK);
   std::uint32_t n = 0;
   ASSERT_EQ(board.FT_Write(h, stream.data(), static_cast<std::uint32_t>(stream.size()), &n), FT_OK);
@@ -226,7 +226,7 @@ TEST(SimFtdiBoard, TheBoardAnswersEveryByteAsOnTheVirtualBoard) {
   EXPECT_EQ(answers, expected);
   // The IDCODEs came out: TDO low at some samples and high at others.
   EXPECT_NE(std::count_if(answers.begin(), answers.end(), [](std::uint8_t a) { return (a & 0x40U) == 0; }), 0);
-  EXPECT_EQ(bus.api.Chip().Pins().Chain().Device(1).State(), virt::TapState::RunTestIdle);
+  EXPECT_EQ(bus.api.Chip().Pins().Chain().Device(1).State(), board::TapState::RunTestIdle);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "adapter/usbsim/sim_clock.h"
 #include "adapter/usbsim/timing.h"
 #include "adapter/usbsim/usb_chip.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
 namespace tavrin::adapter::usbsim {
 namespace {
@@ -19,7 +19,7 @@ constexpr std::uint8_t kJtagOutputs = 0xA2;  // TCK D7, TDI D5, TMS D1
 constexpr std::uint8_t kTck = 0x80;
 
 struct Chip {
-  explicit Chip(const HostProfile& profile = FastProfile()) : clock(profile), chip(virt::DefaultBoard(), profile, clock) {}
+  explicit Chip(const HostProfile& profile = FastProfile()) : clock(profile), chip(board::DefaultBoard(), profile, clock) {}
 
   // Synchronous bit-bang at 3 MHz with the latency timer at `latency` ms.
   void Sync(std::uint8_t latency = 2) {

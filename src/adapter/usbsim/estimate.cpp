@@ -152,7 +152,7 @@ class EstimateWindow final : public MemoryWindow {
 };
 
 EstimateResult Play(const EstimateOptions& options) {
-  const virt::BoardSpec board = options.board ? *options.board : virt::DefaultBoard();
+  const board::BoardSpec board = options.board ? *options.board : board::DefaultBoard();
   SimClock clock(options.profile);
   auto api = std::make_unique<SimFtdiApi>(board, options.profile, clock);
   SimFtdiApi& bus = *api;
@@ -223,7 +223,7 @@ EstimateResult Failure(const std::string& why) {
 
 EstimateResult Estimate(const EstimateOptions& options) {
   if (options.board) {
-    const std::string problem = virt::ValidateBoard(*options.board);
+    const std::string problem = board::ValidateBoard(*options.board);
     if (!problem.empty()) return Failure("unusable board: " + problem);
   }
   try {

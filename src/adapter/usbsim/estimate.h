@@ -12,7 +12,7 @@
 
 #include "adapter/usbsim/timing.h"
 #include "adapter/usbsim/usb_chip.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 #include "common/window.h"
 #include "svf/run_driver.h"
 
@@ -22,7 +22,7 @@ struct EstimateOptions {
   std::string svf_path;
   HostProfile profile = FrameProfile();
   // The board on the chip's pins; none: the built-in board.
-  std::optional<virt::BoardSpec> board;
+  std::optional<board::BoardSpec> board;
   // The player's pins (0 to 7 for D0 to D7); none: as the board is wired.
   struct Pins {
     int tck = 7;

@@ -165,7 +165,7 @@ class SimPort final : public ftdi::FtdiPort {
 
 }  // namespace
 
-SimFtdiApi::SimFtdiApi(const virt::BoardSpec& board, const HostProfile& host, SimClock& clock)
+SimFtdiApi::SimFtdiApi(const board::BoardSpec& board, const HostProfile& host, SimClock& clock)
     : chip_(std::make_shared<UsbFt232r>(board, host, clock)), open_(std::make_shared<bool>(false)) {}
 
 // Scanning the bus reads each chip's description and serial number: a

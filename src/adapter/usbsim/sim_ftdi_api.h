@@ -14,7 +14,7 @@
 #include "adapter/usbsim/sim_clock.h"
 #include "adapter/usbsim/timing.h"
 #include "adapter/usbsim/usb_chip.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
 namespace tavrin::adapter::usbsim {
 
@@ -30,7 +30,7 @@ inline constexpr unsigned kMaxChunk = 1U << 20;
 // Chip() gives it to tests and to the estimate's counts.
 class SimFtdiApi final : public ftdi::FtdiApi {
  public:
-  SimFtdiApi(const virt::BoardSpec& board, const HostProfile& host, SimClock& clock);
+  SimFtdiApi(const board::BoardSpec& board, const HostProfile& host, SimClock& clock);
 
   int ListDevices(std::vector<ftdi::UsbDeviceInfo>* devices) override;
   int Open(std::uint32_t location, std::unique_ptr<ftdi::FtdiPort>* port) override;

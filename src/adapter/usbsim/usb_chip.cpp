@@ -23,7 +23,7 @@ constexpr std::array<std::uint32_t, 8> kFractionEighths = {0, 4, 2, 1, 3, 5, 6, 
 
 }  // namespace
 
-UsbFt232r::UsbFt232r(const virt::BoardSpec& board, HostProfile host, SimClock& clock)
+UsbFt232r::UsbFt232r(const board::BoardSpec& board, HostProfile host, SimClock& clock)
     : pins_(board), host_(std::move(host)), clock_(clock) {
   if (host_.grid == 0) host_.grid = 1;
   next_byte_ = clock_.Now();

@@ -10,8 +10,8 @@
 
 #include "adapter/usbsim/sim_clock.h"
 #include "adapter/usbsim/timing.h"
-#include "adapter/virtual/board_pins.h"
-#include "adapter/virtual/board_spec.h"
+#include "board/board_pins.h"
+#include "board/board_spec.h"
 
 namespace tavrin::adapter::usbsim {
 
@@ -73,7 +73,7 @@ struct UsbStats {
 // moment a request looks at it.
 class UsbFt232r {
  public:
-  UsbFt232r(const virt::BoardSpec& board, HostProfile host, SimClock& clock);
+  UsbFt232r(const board::BoardSpec& board, HostProfile host, SimClock& clock);
 
   // --- Control requests ---
   // SIO_RESET: both FIFOs emptied (opening a device sends it).
@@ -117,7 +117,7 @@ class UsbFt232r {
   // When the last IN packet was on the wire (the latency timer counts from it).
   [[nodiscard]] Ticks LastPacket() const { return last_packet_; }
   [[nodiscard]] const UsbStats& Stats() const { return stats_; }
-  [[nodiscard]] virt::BoardPins& Pins() { return pins_; }
+  [[nodiscard]] board::BoardPins& Pins() { return pins_; }
   [[nodiscard]] const HostProfile& Host() const { return host_; }
 
  private:
@@ -140,7 +140,7 @@ class UsbFt232r {
   // data, handshake and gaps).
   static Ticks PacketTime(std::size_t bytes);
 
-  virt::BoardPins pins_;
+  board::BoardPins pins_;
   HostProfile host_;
   SimClock& clock_;
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "jtag/detect.h"
@@ -21,7 +21,7 @@
 #include "../support/chains.h"
 #include "corpus_boards.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 namespace fs = std::filesystem;
@@ -249,4 +249,4 @@ TEST(StandardOnBoard, EveryCorpusFilePlaysAndPassesItsIdentificationCheck) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/tap_chain.h"
+#include "board/tap_chain.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "bench.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 using testing::BitsOf;
@@ -268,4 +268,4 @@ TEST(Chain, IdcodesAfterResetComeOutLastDeviceFirst) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

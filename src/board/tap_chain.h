@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 // The sixteen controller states of IEEE 1149.1.
 enum class TapState : std::uint8_t {
@@ -126,4 +126,4 @@ class TapChain {
   std::uint64_t falling_edges_ = 0;
 };
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

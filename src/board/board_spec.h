@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 // Limits of a board description. Everything read from a file is bounded by
 // these, so a hostile file can cost at most a few megabytes.
@@ -100,4 +100,4 @@ std::string_view DefaultBoardJson();
 // it is fine.
 std::string ValidateBoard(const BoardSpec& board);
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

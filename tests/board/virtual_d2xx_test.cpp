@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 #include "bench.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 using testing::Bench;
@@ -540,4 +540,4 @@ TEST(Speed, FiveMillionBitScanPlaysInSeconds) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

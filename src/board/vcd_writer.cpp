@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/vcd_writer.h"
+#include "board/vcd_writer.h"
 
 #include <charconv>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 namespace {
 // Identifier codes of tck, tms, tdi and tdo: printable, and none of them
@@ -70,4 +70,4 @@ void VcdWriter::Finish(std::uint64_t step) {
   finished_ = true;
 }
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

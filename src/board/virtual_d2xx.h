@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "adapter/d2xx.h"
-#include "adapter/virtual/board_pins.h"
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/tap_chain.h"
-#include "adapter/virtual/vcd_writer.h"
+#include "board/board_pins.h"
+#include "board/board_spec.h"
+#include "board/tap_chain.h"
+#include "board/vcd_writer.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
+
+// The board answers the chip call set that real adapters answer.
+using namespace tavrin::adapter;  // NOLINT(google-build-using-namespace)
 
 inline constexpr const char* kVirtualDescription = "FT232R Virtual Board";
 inline constexpr const char* kVirtualSerial = "VIRT0001";
@@ -219,4 +222,4 @@ class VirtualD2xx final : public D2xx {
   std::uint64_t vcd_step_ = 0;
 };
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/vcd_writer.h"
+#include "board/vcd_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
 #include "bench.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 using testing::Bench;
@@ -226,4 +226,4 @@ TEST(Vcd, ModeChangeTakesAStepAndStopEndsTheDump) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

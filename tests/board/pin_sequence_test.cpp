@@ -6,7 +6,7 @@
 // level at one, is not.
 //
 // After a deliberate change to what is clocked, record anew with
-//   TAVRIN_RECORD_PIN_SEQUENCES=1 build/tests/virtual/test_virtual --gtest_filter='PinSequence*'
+//   TAVRIN_RECORD_PIN_SEQUENCES=1 build/tests/board/test_board --gtest_filter='PinSequence*'
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,13 +14,13 @@
 #include <map>
 #include <sstream>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "corpus_boards.h"
 #include "player/player.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 using namespace corpus;  // NOLINT(google-build-using-namespace)
@@ -136,7 +136,7 @@ Play PlayAndTrail(const BoardSpec& board, const std::string& path, bool standard
   return {trail.Summary(), window.LogLines()};
 }
 
-const char* const kRecord = TAVRIN_SOURCE_DIR "/tests/virtual/pin_sequences.txt";
+const char* const kRecord = TAVRIN_SOURCE_DIR "/tests/board/pin_sequences.txt";
 
 TEST(PinSequence, EveryCorpusFileClocksWhatWasRecorded) {
   const auto files = CorpusFiles();
@@ -189,4 +189,4 @@ TEST(PinSequence, EveryCorpusFileClocksWhatWasRecorded) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

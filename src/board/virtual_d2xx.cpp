@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 #include "adapter/baud_divisor.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 namespace {
 
@@ -368,4 +368,4 @@ void VirtualD2xx::StopVcd() {
   vcd_.reset();
 }
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

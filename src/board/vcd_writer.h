@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 struct VcdOptions {
   // The text of $date. Empty: none is written (the file then depends on
@@ -52,4 +52,4 @@ class VcdWriter {
   bool finished_ = false;
 };
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
-namespace tavrin::adapter::virt::corpus {
+namespace tavrin::board::corpus {
 
 namespace fs = std::filesystem;
 
@@ -148,4 +148,4 @@ inline std::string ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-}  // namespace tavrin::adapter::virt::corpus
+}  // namespace tavrin::board::corpus

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/board_pins.h"
+#include "board/board_pins.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 namespace {
 
@@ -28,4 +28,4 @@ void BoardPins::PowerCycle() {
   Settle();
 }
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/tap_chain.h"
+#include "board/tap_chain.h"
 
 #include <algorithm>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 TapState NextTapState(TapState state, bool tms) {
   using S = TapState;
@@ -227,4 +227,4 @@ void TapChain::PowerOn() {
   rising_edges_ = falling_edges_ = 0;
 }
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

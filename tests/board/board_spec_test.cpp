@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 TEST(Hex, ReadsAndWritesBitZeroAsTheLastDigitsLowBit) {
@@ -221,4 +221,4 @@ TEST(ValidateBoard, CatchesBoardsBuiltInCode) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/virtual/board_spec.h"
+#include "board/board_spec.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 using nlohmann::json;
 
@@ -572,4 +572,4 @@ std::string ValidateBoard(const BoardSpec& board) {
   return {};
 }
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 #include "jtag/tap.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 namespace {
 
 BoardSpec Example(const std::string& name) {
@@ -256,4 +256,4 @@ TEST(PlayerOnBoard, AChipCallFailingAnywhereEndsTheRunAndNoCheckPassesAfterIt) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

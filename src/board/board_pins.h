@@ -3,10 +3,10 @@
 #pragma once
 #include <cstdint>
 
-#include "adapter/virtual/board_spec.h"
-#include "adapter/virtual/tap_chain.h"
+#include "board/board_spec.h"
+#include "board/tap_chain.h"
 
-namespace tavrin::adapter::virt {
+namespace tavrin::board {
 
 // The eight data pins of a simulated FT232R with a board wired to them: the
 // chip's output latch shows on the pins it drives; the others read the
@@ -73,4 +73,4 @@ class BoardPins {
   bool board_tck_ = false;      // the TCK level the board last saw
 };
 
-}  // namespace tavrin::adapter::virt
+}  // namespace tavrin::board

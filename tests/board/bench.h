@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "adapter/virtual/virtual_d2xx.h"
+#include "board/virtual_d2xx.h"
 
-namespace tavrin::adapter::virt::testing {
+namespace tavrin::board::testing {
 
 struct Stream {
   std::uint8_t tck = 0x80;
@@ -121,4 +121,4 @@ struct Bench {
   FtHandle handle = 0;
 };
 
-}  // namespace tavrin::adapter::virt::testing
+}  // namespace tavrin::board::testing
