@@ -2,6 +2,9 @@
 
 #include "board/board_spec.h"
 
+#include "board/models/catalogue.h"
+#include "jtag/parts.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -267,8 +270,51 @@ class Reader {
     return true;
   }
 
+  // A modelled part: {"part": "XC2C64A", "blank": true, "seed": 7,
+  // "waits_us": {"erase": 100000}}; a "name" is optional.
+  bool ReadModelledDevice(const json& d, const std::string& where, DeviceSpec* dev) {
+    if (!OnlyKeys(d, where, {"name", "part", "blank", "seed", "waits_us"})) return false;
+    ModelChoice choice;
+    if (!d.at("part").is_string() || d.at("part").get_ref<const std::string&>().size() > kMaxNameLength) {
+      return Fail(where + ".part", "must be the name of a modelled part (tavrin-play --list-parts)");
+    }
+    choice.part = d.at("part").get<std::string>();
+    const jtag::KnownPart* part = jtag::PartNamed(choice.part);
+    if (part == nullptr || !IsModelled(*part)) {
+      return Fail(where + ".part", Quote(choice.part) + " is no modelled part (tavrin-play --list-parts)");
+    }
+    choice.part = part->name;
+    if (d.contains("blank")) {
+      if (!d.at("blank").is_boolean()) return Fail(where + ".blank", "must be true or false");
+      choice.blank = d.at("blank").get<bool>();
+    }
+    if (d.contains("seed") && !Unsigned(d.at("seed"), where + ".seed", 0, ~std::uint64_t{0}, &choice.seed)) {
+      return false;
+    }
+    if (d.contains("waits_us")) {
+      const json& waits = d.at("waits_us");
+      const auto names = WaitNames(choice.part);
+      std::string known;
+      for (const auto& n : names) known += (known.empty() ? "" : ", ") + n;
+      if (!waits.is_object()) return Fail(where + ".waits_us", "must map operations (" + known + ") to microseconds");
+      for (const auto& item : waits.items()) {
+        if (std::find(names.begin(), names.end(), item.key()) == names.end()) {
+          return Fail(where + ".waits_us", part->name + std::string(" has no operation ") + Quote(item.key()) +
+                                               " (known: " + known + ")");
+        }
+        std::uint64_t us = 0;
+        if (!Unsigned(item.value(), where + ".waits_us." + item.key(), 0, kMaxWaitUs, &us)) return false;
+        choice.waits_us.emplace_back(item.key(), us);
+      }
+    }
+    *dev = ModelledDevice(choice);
+    if (d.contains("name") && !Name(d.at("name"), where + ".name", &dev->name)) return false;
+    return true;
+  }
+
   bool ReadDevice(const json& d, const std::string& where, DeviceSpec* dev, std::uint64_t* board_bits) {
     if (!d.is_object()) return Fail(where, "must be an object");
+    if (d.contains("part")) return ReadModelledDevice(d, where, dev);
     if (!OnlyKeys(d, where, {"name", "ir_length", "ir_capture", "idcode", "instructions", "registers"})) return false;
     if (!d.contains("name")) return Fail(where, "needs a \"name\"");
     if (!Name(d.at("name"), where + ".name", &dev->name)) return false;
@@ -544,6 +590,11 @@ std::string ValidateBoard(const BoardSpec& board) {
   for (std::size_t i = 0; i < board.chain.size(); ++i) {
     const DeviceSpec& d = board.chain[i];
     const std::string where = "chain[" + std::to_string(i) + "]";
+    if (d.model) {
+      const jtag::KnownPart* part = jtag::PartNamed(d.model->part);
+      if (part == nullptr || !IsModelled(*part)) return where + ": " + d.model->part + " is no modelled part";
+      continue;
+    }
     if (d.ir_length < kMinIrLength || d.ir_length > kMaxIrLength) return where + ": IR length 2 to 64";
     const std::uint64_t all_ones = d.ir_length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << d.ir_length) - 1;
     if ((d.ir_capture & ~all_ones) != 0 || (d.ir_capture & 3U) != 1U) return where + ": IR capture must end in 01";

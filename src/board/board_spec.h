@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tavrin::board {
@@ -23,6 +24,8 @@ inline constexpr std::size_t kMaxRegisters = 32;      // per device, besides BYP
 inline constexpr std::uint32_t kMaxRegisterBits = 1U << 20;
 inline constexpr std::uint64_t kMaxBoardRegisterBits = 1U << 24;  // all registers of a board
 inline constexpr std::size_t kMaxNameLength = 64;
+// The longest minimum wait a modelled part's operation may be given (10 minutes).
+inline constexpr std::uint64_t kMaxWaitUs = 600'000'000;
 
 // Bit strings, bit 0 first (bit 0 is the bit nearest TDO, shifted out first).
 using Bits = std::vector<bool>;
@@ -66,8 +69,22 @@ struct InstructionSpec {
 inline constexpr int kBypass = -1;
 inline constexpr int kIdcode = -2;
 
+// A modelled part in place of a described device: its flash, its
+// programming instructions and the time its operations need.
+struct ModelChoice {
+  std::string part;        // a name from the catalogue of modelled parts
+  bool blank = false;      // starts blank; else it holds another design
+  std::uint64_t seed = 1;  // the other design's content comes from this
+  // Minimum waits in Run-Test/Idle, in microseconds, by operation name
+  // ("erase", "program", ...), replacing the family's own.
+  std::vector<std::pair<std::string, std::uint64_t>> waits_us;
+};
+
 struct DeviceSpec {
   std::string name;
+  // Set: the device is this modelled part (its IR length and IDCODE are
+  // the part's; instructions and registers above are not used).
+  std::optional<ModelChoice> model;
   unsigned ir_length = 8;
   std::uint64_t ir_capture = 0x01;  // the two low bits are always 01
   std::optional<std::uint32_t> idcode;

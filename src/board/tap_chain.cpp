@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "board/models/catalogue.h"
+
 namespace tavrin::board {
 
 TapState NextTapState(TapState state, bool tms) {
@@ -53,6 +55,15 @@ const char* TapStateName(TapState state) {
 }
 
 TapDevice::TapDevice(const DeviceSpec& spec) : spec_(spec) {
+  if (spec_.model) {
+    model_ = MakeModel(*spec_.model);
+    if (model_) {
+      spec_.ir_length = model_->IrLength();
+      spec_.idcode = model_->Idcode();
+      spec_.instructions.clear();
+      spec_.registers.clear();
+    }
+  }
   // A description that skipped validation still gives a well-formed device.
   spec_.ir_length = std::clamp(spec_.ir_length, kMinIrLength, kMaxIrLength);
   ir_mask_ = spec_.ir_length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << spec_.ir_length) - 1;
@@ -90,6 +101,13 @@ void TapDevice::PowerOn() {
   shift_head_ = 0;
   std::fill(shift_.begin(), shift_.end(), 0);
   tdo_ = true;
+  if (model_) {
+    model_->PowerOn();
+    ir_shift_ = 1;
+    captured_.clear();
+    scanned_.clear();
+    shifted_ = 0;
+  }
 }
 
 void TapDevice::SelectFor(std::uint64_t opcode) {
@@ -138,7 +156,11 @@ void TapDevice::UpdateDr() {
   }
 }
 
-void TapDevice::Rise(bool tms, bool tdi) {
+void TapDevice::Rise(bool tms, bool tdi, std::uint64_t now_ns) {
+  if (model_) {
+    ModelRise(tms, tdi, now_ns);
+    return;
+  }
   switch (state_) {
     case TapState::CaptureIr:
       ir_shift_ = spec_.ir_capture;
@@ -161,6 +183,10 @@ void TapDevice::Rise(bool tms, bool tdi) {
 }
 
 void TapDevice::Fall() {
+  if (model_) {
+    ModelFall();
+    return;
+  }
   switch (state_) {
     case TapState::ShiftIr:
       tdo_ = (ir_shift_ & 1U) != 0;
@@ -215,6 +241,100 @@ bool TapDevice::SetRegisterValue(std::string_view name, const Bits& value) {
     return true;
   }
   return false;
+}
+
+Bits DrScan::Last(std::size_t n, std::size_t from_end) const {
+  Bits out(n, false);
+  // Bit i of the result is the (shifted - from_end - n + i)-th bit shifted in.
+  if (shifted < from_end + n) return out;
+  const std::uint64_t first = shifted - from_end - n;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t at = first + i;
+    if (at < in.size()) out[i] = in[at];
+  }
+  return out;
+}
+
+void TapDevice::ModelRise(bool tms, bool tdi, std::uint64_t now_ns) {
+  switch (state_) {
+    case TapState::RunTestIdle:
+      if (!tms) {
+        ++idle_clocks_;
+      } else {
+        model_->Idle({idle_clocks_, now_ns - idle_since_ns_});
+      }
+      break;
+    case TapState::CaptureIr:
+      ir_shift_ = (model_->CaptureIr() & ir_mask_ & ~std::uint64_t{2}) | 1U;
+      break;
+    case TapState::ShiftIr:
+      ir_shift_ = (ir_shift_ >> 1) | (static_cast<std::uint64_t>(tdi) << (spec_.ir_length - 1));
+      break;
+    case TapState::CaptureDr: {
+      captured_.clear();
+      model_->CaptureDr(captured_);
+      if (captured_.empty()) captured_.push_back(false);
+      if (captured_.size() > kMaxRecordedScanBits) captured_.resize(kMaxRecordedScanBits);
+      shift_length_ = captured_.size();
+      shift_head_ = 0;
+      shift_.assign((shift_length_ + 63) / 64, 0);
+      for (std::size_t i = 0; i < shift_length_; ++i) {
+        if (captured_[i]) SetShiftBit(i, true);
+      }
+      scanned_.clear();
+      shifted_ = 0;
+      break;
+    }
+    case TapState::ShiftDr:
+      SetShiftBit(shift_head_, tdi);
+      if (++shift_head_ == shift_length_) shift_head_ = 0;
+      if (shifted_ < kMaxRecordedScanBits) scanned_.push_back(tdi);
+      ++shifted_;
+      break;
+    default:
+      break;
+  }
+  const TapState before = state_;
+  state_ = NextTapState(state_, tms);
+  if (state_ == TapState::RunTestIdle && before != TapState::RunTestIdle) {
+    idle_clocks_ = 0;
+    idle_since_ns_ = now_ns;
+  }
+}
+
+void TapDevice::ModelFall() {
+  switch (state_) {
+    case TapState::ShiftIr:
+      tdo_ = (ir_shift_ & 1U) != 0;
+      return;
+    case TapState::ShiftDr:
+      tdo_ = ShiftBit(shift_head_);
+      return;
+    case TapState::UpdateIr:
+      instruction_ = ir_shift_;
+      model_->UpdateIr(instruction_);
+      break;
+    case TapState::UpdateDr:
+      model_->UpdateDr(DrScan{scanned_, shifted_});
+      break;
+    case TapState::TestLogicReset:
+      model_->Reset();
+      break;
+    default:
+      break;
+  }
+  tdo_ = true;
+}
+
+void TapDevice::EndSpell(std::uint64_t now_ns) {
+  if (!model_ || state_ != TapState::RunTestIdle) return;
+  model_->Idle({idle_clocks_, now_ns - idle_since_ns_});
+  idle_clocks_ = 0;
+  idle_since_ns_ = now_ns;
+}
+
+bool TapChain::HasModels() const {
+  return std::any_of(devices_.begin(), devices_.end(), [](const TapDevice& d) { return d.Model() != nullptr; });
 }
 
 TapChain::TapChain(const BoardSpec& board) {

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "board/board_spec.h"
+#include "board/device_model.h"
 
 namespace tavrin::board {
 
@@ -38,12 +41,16 @@ const char* TapStateName(TapState state);
 
 // One device's test access port: controller, instruction register, BYPASS,
 // IDCODE and the further data registers of its description.
+//
+// A device whose description names a modelled part hands its instruction
+// and data registers to that model; the controller stays here.
 class TapDevice {
  public:
   explicit TapDevice(const DeviceSpec& spec);
 
-  // TCK rises: samples TMS and TDI (Capture, Shift, state change).
-  void Rise(bool tms, bool tdi);
+  // TCK rises: samples TMS and TDI (Capture, Shift, state change) at the
+  // board's time `now_ns`.
+  void Rise(bool tms, bool tdi, std::uint64_t now_ns = 0);
   // TCK falls: Update, Test-Logic-Reset, and TDO takes its new level.
   void Fall();
   // The level this device puts on its TDO: the register's bit 0 in Shift-IR
@@ -64,8 +71,15 @@ class TapDevice {
   // Changes a described register's contents (the length must match).
   bool SetRegisterValue(std::string_view name, const Bits& value);
   [[nodiscard]] const DeviceSpec& Spec() const { return spec_; }
+  // The modelled part behind this device, if any.
+  [[nodiscard]] DeviceModel* Model() { return model_.get(); }
+  [[nodiscard]] const DeviceModel* Model() const { return model_.get(); }
+  // The run ends: a spell in Run-Test/Idle under way counts as ended here.
+  void EndSpell(std::uint64_t now_ns);
 
  private:
+  void ModelRise(bool tms, bool tdi, std::uint64_t now_ns);
+  void ModelFall();
   void SelectFor(std::uint64_t opcode);
   void CaptureDr();
   void UpdateDr();
@@ -89,6 +103,13 @@ class TapDevice {
   std::size_t shift_length_ = 1;
   std::size_t shift_head_ = 0;
   bool tdo_ = true;
+
+  std::unique_ptr<DeviceModel> model_;
+  Bits captured_;               // the model's last Capture-DR
+  Bits scanned_;                // bits shifted in since Capture-DR (bounded)
+  std::uint64_t shifted_ = 0;   // all of them
+  std::uint64_t idle_clocks_ = 0;
+  std::uint64_t idle_since_ns_ = 0;
 };
 
 // The devices of a board, from the TDI pin to the TDO pin: each device's TDO
@@ -99,10 +120,11 @@ class TapChain {
 
   void Rise(bool tms, bool tdi) {
     ++rising_edges_;
+    now_ns_ += tck_ns_;
     bool in = tdi;
     for (auto& d : devices_) {
       const bool out = d.Tdo();  // the level before this edge, which the next device samples
-      d.Rise(tms, in);
+      d.Rise(tms, in, now_ns_);
       in = out;
     }
   }
@@ -120,10 +142,24 @@ class TapChain {
   [[nodiscard]] std::uint64_t RisingEdges() const { return rising_edges_; }
   [[nodiscard]] std::uint64_t FallingEdges() const { return falling_edges_; }
 
+  // The board's time, which modelled parts measure their waits by. Each
+  // rising TCK edge moves it on by one TCK period; whoever drives the pins
+  // can move it on further (never back) as its clock advances.
+  void SetTckPeriodNs(std::uint64_t ns) { tck_ns_ = ns; }
+  void AdvanceTo(std::uint64_t now_ns) { now_ns_ = std::max(now_ns_, now_ns); }
+  [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
+  // The run ends: modelled parts take a spell in Run-Test/Idle as ended.
+  void EndRun() {
+    for (auto& d : devices_) d.EndSpell(now_ns_);
+  }
+  [[nodiscard]] bool HasModels() const;
+
  private:
   std::vector<TapDevice> devices_;
   std::uint64_t rising_edges_ = 0;
   std::uint64_t falling_edges_ = 0;
+  std::uint64_t now_ns_ = 0;
+  std::uint64_t tck_ns_ = 0;
 };
 
 }  // namespace tavrin::board

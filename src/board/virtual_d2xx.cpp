@@ -42,7 +42,7 @@ std::optional<Op> OpFromName(std::string_view name) {
 
 const char* OpName(Op op) { return kOpNames[static_cast<std::size_t>(op)]; }
 
-VirtualD2xx::VirtualD2xx(BoardSpec board) : board_(std::move(board)), pins_(board_) {}
+VirtualD2xx::VirtualD2xx(BoardSpec board) : board_(std::move(board)), pins_(board_) { SetTckPeriod(16.0 * baud_rate_); }
 
 VirtualD2xx::~VirtualD2xx() { StopVcd(); }
 
@@ -210,13 +210,23 @@ FtStatus VirtualD2xx::FT_SetBaudRate(FtHandle handle, std::uint32_t rate) {
   }
   baud_rate_ = rate;
   divisor_.reset();
+  SetTckPeriod(16.0 * rate);
   return FT_OK;
 }
 
 FtStatus VirtualD2xx::FT_SetDivisor(FtHandle handle, std::uint16_t divisor) {
   if (const FtStatus s = EnterWithHandle(Op::SetDivisor, handle); s != FT_OK) return s;
   divisor_ = divisor;
+  // The divisor counts in periods of the 3 MHz baud clock.
+  SetTckPeriod(16.0 * 3e6 / std::max<std::uint16_t>(divisor & 0x3FFFU, 1));
   return FT_OK;
+}
+
+void VirtualD2xx::SetTckPeriod(double bitbang_bytes_per_s) {
+  // Bit-bang clocks bytes at 16 times the baud rate, at most 3 MHz; a TCK
+  // period is two bytes.
+  const double rate = std::min(bitbang_bytes_per_s, 3e6);
+  pins_.Chain().SetTckPeriodNs(static_cast<std::uint64_t>(2e9 / rate));
 }
 
 FtStatus VirtualD2xx::FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) {
@@ -289,6 +299,7 @@ FtStatus VirtualD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::u
                                std::uint32_t* written) {
   if (const FtStatus s = EnterWithHandle(Op::Write, handle); s != FT_OK) return s;
   if (written == nullptr || (data == nullptr && size > 0)) return Failed(FT_INVALID_PARAMETER, "bad arguments");
+  if (clock_ != nullptr) pins_.Chain().AdvanceTo(clock_->NowMicros() * 1000U);
   std::size_t take = size;
   if (unplug_after_) {
     const std::uint64_t left = *unplug_after_ > bytes_written_ ? *unplug_after_ - bytes_written_ : 0;

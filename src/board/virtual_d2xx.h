@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "adapter/d2xx.h"
+#include "common/clock.h"
 #include "board/board_pins.h"
 #include "board/board_spec.h"
 #include "board/tap_chain.h"
@@ -104,6 +105,10 @@ class VirtualD2xx final : public D2xx {
   // What the board is called in OpenedName: its file's name, or "built-in
   // board" (the default).
   void SetBoardName(std::string name) { board_name_ = std::move(name); }
+  // The clock that the board's modelled parts time their operations by,
+  // besides the TCK periods clocked (none: TCK periods alone). It must
+  // outlive the board or be unset.
+  void SetClock(const Clock* clock) { clock_ = clock; }
 
   // --- Fault injection ---
   // The nth call of `op` from now on (1 = the next one) fails with `status`;
@@ -184,6 +189,7 @@ class VirtualD2xx final : public D2xx {
   void DriveBytes(const std::uint8_t* data, std::size_t n, std::uint8_t* answers);
   void Answer(const std::uint8_t* data, std::size_t n);
   void ClearQueue();
+  void SetTckPeriod(double bitbang_bytes_per_s);
 
   BoardSpec board_;
   BoardPins pins_;              // the latch, the pins and the chain behind them
@@ -218,6 +224,7 @@ class VirtualD2xx final : public D2xx {
   std::string last_error_;
   std::string board_name_ = "built-in board";
 
+  const Clock* clock_ = nullptr;
   std::unique_ptr<VcdWriter> vcd_;
   std::uint64_t vcd_step_ = 0;
 };

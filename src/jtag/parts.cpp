@@ -2,6 +2,7 @@
 
 #include "jtag/parts.h"
 
+#include "common/numbers.h"
 #include "jtag/detect.h"
 
 namespace tavrin::jtag {
@@ -26,15 +27,28 @@ constexpr KnownPart kParts[] = {
     {"LCMXO2-640HC", "MachXO2", 0x012B9043U, kAnyVersion, 8},
     {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
     {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},
+    // Their files check silicon-ID words; EPM240 and EPM570 read the same
+    // words and differ in the address length.
+    {"EPM240", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000"},
+    {"EPM570", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000"},
+    {"5M40Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 0000"},
+    {"5M240Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 00C0"},
 };
 
 }  // namespace
 
 std::span<const KnownPart> KnownParts() { return kParts; }
 
+const KnownPart* PartNamed(std::string_view name) {
+  for (const KnownPart& p : kParts) {
+    if (AsciiUpper(std::string(name)) == p.name) return &p;
+  }
+  return nullptr;
+}
+
 const KnownPart* PartOfIdcode(std::uint32_t idcode) {
   for (const KnownPart& p : kParts) {
-    if (((idcode ^ p.idcode) & p.mask) == 0) return &p;
+    if (p.mask != 0 && ((idcode ^ p.idcode) & p.mask) == 0) return &p;
   }
   return nullptr;
 }

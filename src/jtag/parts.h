@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tavrin::jtag {
 
@@ -14,12 +15,20 @@ struct KnownPart {
   std::uint32_t idcode;
   // The bits that name the part: the version (the top four bits) is never
   // among them, and some families leave out package or speed bits too.
+  // 0 for a part known only by other means (its IDCODE is never matched).
   std::uint32_t mask;
   unsigned ir_bits;
+  // Parts whose vendor files check silicon-ID words rather than the IDCODE:
+  // those words, as the files read them ("8232 2AA2 4A82 0C2C 0000").
+  const char* silicon_id = nullptr;
 };
 
 // The known parts, one table.
 std::span<const KnownPart> KnownParts();
+
+// The part of this name (its order code without package and speed, in
+// any case), or none.
+const KnownPart* PartNamed(std::string_view name);
 
 // The part whose IDCODE this is, or none.
 const KnownPart* PartOfIdcode(std::uint32_t idcode);
