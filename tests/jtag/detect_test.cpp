@@ -2,6 +2,10 @@
 // Finding the chain when TDO shows no proper chain, on the scriptable chip.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
+#include "common/numbers.h"
+
 #include <functional>
 
 #include "../support/rig.h"
@@ -64,10 +68,19 @@ TEST(DetectChain, ATdoThatShowsNoChainSaysWhatItShowedAndWhatToCheck) {
 }
 
 // Each known part is named by its own IDCODE, whatever its version, and by
-// no other entry; every IDCODE has its bit 0 set.
+// no other entry; every IDCODE has its bit 0 set. Parts known by their
+// silicon-ID words alone are named by no IDCODE. Names are found in any case.
 TEST(KnownParts, EachIdcodeNamesItsPartAndMaker) {
   for (const KnownPart& p : KnownParts()) {
     SCOPED_TRACE(p.name);
+    EXPECT_EQ(PartNamed(AsciiUpper(p.name)), &p);
+    std::string lower = p.name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(PartNamed(lower), &p);
+    if (p.mask == 0) {
+      EXPECT_NE(p.silicon_id, nullptr);
+      continue;
+    }
     for (const std::uint32_t version : {0x00000000U, 0xF0000000U}) {
       EXPECT_EQ(PartOfIdcode((p.idcode & 0x0FFFFFFFU) | version), &p);
     }
@@ -76,6 +89,8 @@ TEST(KnownParts, EachIdcodeNamesItsPartAndMaker) {
   EXPECT_EQ(DescribeIdcode(0xF6E5F093U), "Xilinx (AMD) XC2C64A (CoolRunner-II)");
   EXPECT_EQ(DescribeIdcode(0x020A10DDU), "Altera (Intel)");
   EXPECT_EQ(PartOfIdcode(0x06E5F092U), nullptr);
+  EXPECT_EQ(PartOfIdcode(0), nullptr);
+  EXPECT_EQ(PartNamed("XC2C64"), nullptr);
 }
 
 }  // namespace
