@@ -48,5 +48,72 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                            return std::regex_replace(n.substr(0, n.rfind('.')), std::regex("[^A-Za-z0-9]"), "_");
                          });
 
+// The 1-based line of the first line holding `needle`, 0 when none does.
+std::uint64_t LineOf(const std::string& text, const std::string& needle) {
+  const std::size_t at = text.find(needle);
+  return at == std::string::npos ? 0 : 1 + static_cast<std::uint64_t>(std::count(text.begin(), text.begin() + at, '\n'));
+}
+
+// The text with the first `from` after `anchor` replaced by `to`.
+std::string Replace(std::string text, const std::string& anchor, const std::string& from, const std::string& to) {
+  const std::size_t a = text.find(anchor);
+  const std::size_t at = a == std::string::npos ? a : text.find(from, a);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A CoolRunner-II file changed as an operator's mistake or a bad file would
+// change it fails at the first check the real part would fail, and the
+// account says what the part did not do.
+TEST(CoolRunner2Rehearsal, ChangedFilesFailWhereThePartWould) {
+  const std::string path = CorpusFile("Bus_Blaster__bbv3-jtagkey.svf");
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+  const std::string text = ReadText(path);
+  const std::string first_verify = "SDR 260 TDI";
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* part;
+    std::uint64_t line;
+    const char* refused;  // in the account; empty: nothing
+  };
+  const Case cases[] = {
+      {"erase removed", Replace(text, "SIR 8 TDI (ed)", "(ed)", "(ff)"), "XC2C32A", LineOf(text, first_verify),
+       "not erased"},
+      {"verify expectation flipped", Replace(text, first_verify, "c0) MASK", "c1) MASK"), "XC2C32A",
+       LineOf(text, first_verify), ""},
+      {"programmed bit flipped", Replace(text, "SDR 266 TDI", "c0) SMASK", "c1) SMASK"), "XC2C32A",
+       LineOf(text, first_verify), ""},
+      {"sibling part", text, "XC2C64A", LineOf(text, "TDO (f6e1f093)"), ""},
+      {"erase wait cut", Replace(text, "RUNTEST IDLE 100000 TCK", "100000", "90000"), "XC2C32A",
+       LineOf(text, first_verify), "erase given 90 ms in Run-Test/Idle, less than the 100 ms it needs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.text != text || std::string(c.part) != "XC2C32A") << "the change did not apply";
+    Rehearsal rig(ModelChoice{c.part, false});
+    const auto r = rig.PlayText(c.text, false);
+    EXPECT_FALSE(r.Passed());
+    EXPECT_EQ(r.facts.end, player::RunFacts::End::CheckFailed);
+    EXPECT_EQ(r.Line(), c.line);
+    std::string report;
+    for (const auto& l : r.report) report += l + "\n";
+    if (*c.refused != 0) EXPECT_NE(report.find(c.refused), std::string::npos) << report;
+  }
+}
+
+// Outside ISC mode the part takes no erase or program, and says so.
+TEST(CoolRunner2Rehearsal, NothingIsProgrammedOutsideIscMode) {
+  Rehearsal rig(ModelChoice{"XC2C32A", true});
+  const auto r = rig.PlayText("STATE RESET IDLE;\nSIR 8 TDI (ed);\nRUNTEST 200000 TCK;\nSIR 8 TDI (ea);\n"
+                              "SDR 266 TDI (00000000000000000000000000000000000000000000000000000000000000000000);\n"
+                              "RUNTEST 20000 TCK;\n", false);
+  EXPECT_TRUE(r.Passed());
+  ASSERT_EQ(r.report.size(), 3U);
+  EXPECT_EQ(r.report[0], "XC2C32A: 0 erases, 0 rows programmed, 0 rows read");
+  EXPECT_EQ(r.report[1], "XC2C32A: refused erase outside ISC mode");
+  EXPECT_EQ(r.report[2], "XC2C32A: refused program of row 0 outside ISC mode");
+}
+
 }  // namespace
 }  // namespace tavrin::board
