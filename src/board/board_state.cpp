@@ -128,4 +128,12 @@ std::vector<std::string> RehearsalReport(TapChain& chain) {
   return lines;
 }
 
+std::size_t Refusals(const TapChain& chain) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < chain.Size(); ++i) {
+    if (const DeviceModel* m = chain.Device(i).Model()) n += m->Refusals();
+  }
+  return n;
+}
+
 }  // namespace tavrin::board

@@ -27,5 +27,7 @@ std::string TakeBoardState(TapChain& chain, const std::string& text);
 // Ends the run for the modelled parts (a spell in Run-Test/Idle under way
 // counts) and gives their accounts, one line each; empty without models.
 std::vector<std::string> RehearsalReport(TapChain& chain);
+// The steps the modelled parts did not carry out, all told.
+std::size_t Refusals(const TapChain& chain);
 
 }  // namespace tavrin::board

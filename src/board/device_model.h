@@ -4,6 +4,7 @@
 // What a modelled part sees of its test access port. The TAP controller
 // itself lives in TapDevice; a model is told of Capture, Update, Reset and
 // the spells in Run-Test/Idle as events, never of pins or USB.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ class DeviceModel {
 
   // What happened to the part in this run, one line each, for the end of the log.
   [[nodiscard]] virtual std::vector<std::string> Report() const = 0;
+  // How many steps the part did not carry out (each is in the report).
+  [[nodiscard]] virtual std::size_t Refusals() const = 0;
   // The lasting content (flash) as text, and back; Restore gives an error
   // text, empty when the content was taken.
   [[nodiscard]] virtual std::string SaveState() const = 0;

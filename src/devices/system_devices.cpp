@@ -9,6 +9,7 @@
 
 #include "adapter/device_list.h"
 #include "adapter/recording_d2xx.h"
+#include "board/board_state.h"
 #include "board/virtual_d2xx.h"
 #ifdef TAVRIN_HAVE_FTDI
 #include "adapter/ftdi/ftdi_api.h"
@@ -31,7 +32,9 @@ class Devices final : public SystemDevices {
  public:
   bool Build(const Options& options, std::string* error) {
     board::BoardSpec board = board::DefaultBoard();
-    if (!options.board_file.empty()) {
+    if (options.board) {
+      board = *options.board;
+    } else if (!options.board_file.empty()) {
       auto loaded = board::LoadBoardFile(options.board_file);
       if (!loaded.board) {
         *error = loaded.error;
@@ -40,8 +43,22 @@ class Devices final : public SystemDevices {
       board = std::move(*loaded.board);
     }
     virtual_ = std::make_unique<board::VirtualD2xx>(std::move(board));
-    if (!options.board_file.empty()) {
+    if (!options.board_name.empty()) {
+      virtual_->SetBoardName(options.board_name);
+    } else if (!options.board_file.empty()) {
       virtual_->SetBoardName(std::filesystem::path(options.board_file).filename().string());
+    }
+    virtual_->SetClock(options.clock);
+    state_file_ = options.board_state_file;
+    if (!state_file_.empty()) {
+      if (!virtual_->Chain().HasModels()) {
+        *error = "--board-state keeps modelled parts' flash, but the board has no modelled part";
+        return false;
+      }
+      if (std::string e = board::LoadBoardState(virtual_->Chain(), state_file_); !e.empty()) {
+        *error = e;
+        return false;
+      }
     }
     if (!options.vcd_file.empty()) {
       vcd_.open(options.vcd_file, std::ios::binary | std::ios::trunc);
@@ -81,9 +98,16 @@ class Devices final : public SystemDevices {
 
   adapter::D2xx& Chip() override { return *chip_; }
 
+  std::string EndRehearsal(std::vector<std::string>* report) override {
+    *report = board::RehearsalReport(virtual_->Chain());
+    if (state_file_.empty()) return {};
+    return board::SaveBoardState(virtual_->Chain(), state_file_);
+  }
+
  private:
   std::ofstream vcd_;
   std::ofstream trace_;
+  std::string state_file_;
   std::unique_ptr<board::VirtualD2xx> virtual_;
 #ifdef TAVRIN_HAVE_FTDI
   std::unique_ptr<adapter::D2xx> ftdi_;

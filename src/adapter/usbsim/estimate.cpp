@@ -2,6 +2,8 @@
 
 #include "adapter/usbsim/estimate.h"
 
+#include "board/board_state.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -151,12 +153,23 @@ class EstimateWindow final : public MemoryWindow {
   LastLine last_;
 };
 
+EstimateResult Failure(const std::string& why) {
+  EstimateResult r;
+  r.outcome = svf::RunOutcome::FileError;
+  r.messages.push_back(why);
+  return r;
+}
+
 EstimateResult Play(const EstimateOptions& options) {
   const board::BoardSpec board = options.board ? *options.board : board::DefaultBoard();
   SimClock clock(options.profile);
   auto api = std::make_unique<SimFtdiApi>(board, options.profile, clock);
   SimFtdiApi& bus = *api;
   if (!options.board_name.empty()) bus.board_name = options.board_name;
+  board::TapChain& chain = bus.Chip().Pins().Chain();
+  if (!options.board_state_file.empty()) {
+    if (std::string e = board::LoadBoardState(chain, options.board_state_file); !e.empty()) return Failure(e);
+  }
   FtdiD2xx chip(std::move(api));
   EstimateWindow window(clock, options);
   player::Player player(window, chip, clock);
@@ -209,13 +222,8 @@ EstimateResult Play(const EstimateOptions& options) {
   r.messages = window.messages;
   r.last_log_line = window.LastLogLine();
   if (options.keep_log && options.echo == nullptr) r.log = window.LogLines();
-  return r;
-}
-
-EstimateResult Failure(const std::string& why) {
-  EstimateResult r;
-  r.outcome = svf::RunOutcome::FileError;
-  r.messages.push_back(why);
+  r.rehearsal = board::RehearsalReport(chain);
+  r.refusals = board::Refusals(chain);
   return r;
 }
 

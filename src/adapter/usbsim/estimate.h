@@ -48,6 +48,9 @@ struct EstimateOptions {
   // A check the board does not meet stops the run, as it stops a real one;
   // false: it is counted and the run goes on to the end of the file.
   bool stop_on_failed_check = true;
+  // Modelled parts start with the flash kept in this file (it is read, never
+  // written); empty: as the board chooses.
+  std::string board_state_file;
 };
 
 struct EstimateResult {
@@ -80,6 +83,9 @@ struct EstimateResult {
   std::vector<std::string> messages;
   std::string last_log_line;
   std::vector<std::string> log;
+  // The modelled parts' accounts of the run; empty without models.
+  std::vector<std::string> rehearsal;
+  std::size_t refusals = 0;
 
   static constexpr std::size_t kLastLineChars = 1000;
 };

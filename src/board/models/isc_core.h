@@ -141,6 +141,7 @@ class IscPart : public DeviceModel {
   void Reset() override;
   void Idle(const IdleSpell& spell) override { op_.Idle(spell, account_); }
   [[nodiscard]] std::vector<std::string> Report() const override { return account_.Lines(part_.name, unit_); }
+  [[nodiscard]] std::size_t Refusals() const override { return account_.Refusals(); }
   [[nodiscard]] std::string SaveState() const override { return flash_.Save(); }
   std::string RestoreState(const std::string& state) override;
 
