@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "adapter/baud_divisor.h"
 #include "adapter/d2xx.h"
+#include "adapter/tck.h"
 #include "cli/console_window.h"
 #include "cli/signals.h"
 #include "cli/summary.h"
@@ -530,6 +532,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
                "tavrin-play"};
   Settings s;
   std::string rate_text;
+  std::string freq_text;
   std::string vcd;
   std::string trace;
   bool version = false;
@@ -546,6 +549,8 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   app.add_option("--tdo", s.pin_texts[3], "TDO pin (default D6)");
   app.add_option("--rate", rate_text,
                  "bit-bang rate, 1 to 2147483647, as typed in \"Baud Register\" (default: the maximum clock)");
+  app.add_option("--freq", freq_text,
+                 "TCK in hertz, or with k or M (100k, 1M): the fastest rate at or below it");
   app.add_flag("--single-step", s.single_step, "before each statement, Enter steps and b breaks");
   app.add_option("--vcd", vcd, "write the virtual board's pins as a VCD waveform");
   app.add_option("--trace", trace, "write every chip call, with its arguments, status and bytes");
@@ -611,6 +616,38 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       return kExitUnusable;
     }
   }
+  // The line that says which TCK --freq gives, printed before the run.
+  std::string tck_line;
+  if (app.count("--freq") != 0) {
+    if (app.count("--rate") != 0) {
+      std::fputs("tavrin-play: --rate and --freq both set the clock; give one of them\n", err);
+      return kExitUnusable;
+    }
+    const auto hertz = adapter::ParseFrequency(freq_text);
+    if (!hertz) {
+      std::fprintf(err, "tavrin-play: --freq wants a TCK frequency in hertz, with k or M for thousands or millions "
+                        "(250000, 100k, 1.5M), not '%s'\n", freq_text.c_str());
+      return kExitUnusable;
+    }
+    const auto setting = adapter::SettingForTck(*hertz);
+    if (!setting) {
+      std::fprintf(err, "tavrin-play: --freq %s is below the slowest TCK the chip clocks, %s (--freq %llu or more)\n",
+                   freq_text.c_str(), adapter::Tck{adapter::kMaxBaudEighths}.Text().c_str(),
+                   static_cast<unsigned long long>(adapter::SlowestTckHertz()));
+      return kExitUnusable;
+    }
+    const std::string tck = setting->tck.Text();
+    if (setting->rate) {
+      s.rate = static_cast<std::int32_t>(*setting->rate);
+      rate_text = std::to_string(*setting->rate);
+      tck_line = "tavrin-play: --freq " + freq_text + ": TCK " + tck + " (rate " + rate_text + ")";
+    } else if (setting->above_fastest) {
+      tck_line = "tavrin-play: --freq " + freq_text + " is above the fastest TCK the chip clocks: the maximum clock, TCK " +
+                 tck;
+    } else {
+      tck_line = "tavrin-play: --freq " + freq_text + ": TCK " + tck + ", the maximum clock";
+    }
+  }
   if (!s.list && !s.detect) {
     if (const auto refused = RefusedFile(s.file)) {
       std::fprintf(err, "%s\n", refused->c_str());
@@ -641,6 +678,7 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       }
     }
   }
+  if (!tck_line.empty() && !s.list) std::fprintf(err, "%s\n", tck_line.c_str());
   if (estimate) return Estimate(s, rate_text, out, err);
 
   // From here on Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are Break.

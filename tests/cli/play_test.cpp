@@ -90,6 +90,48 @@ TEST_F(PlayTest, PinsByNumberOrNameAndTypedRateStillPlay) {
                      "not 'DTX'\n");
 }
 
+// --freq: the rate set on the chip and the line that says which TCK it
+// gives, or why it is refused before a chip is touched.
+TEST_F(PlayTest, FreqSetsTheFastestRateAtOrBelowTheTck) {
+  const std::string f = Example();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::uint32_t rate;  // 0: the maximum clock (divisor 0)
+    std::string err;     // the first line on standard error
+  } cases[] = {
+      {{"--freq", "100k"}, 0, 12500, "tavrin-play: --freq 100k: TCK 100 kHz (rate 12500)"},
+      {{"--freq", "250000"}, 0, 31250, "tavrin-play: --freq 250000: TCK 250 kHz (rate 31250)"},
+      {{"--freq", "333K"}, 0, 41594, "tavrin-play: --freq 333K: TCK 332.755 kHz (rate 41594)"},
+      {{"--freq", "1.5m"}, 0, 0, "tavrin-play: --freq 1.5m: TCK 1.5 MHz, the maximum clock"},
+      {{"--freq", "4M"}, 0, 0,
+       "tavrin-play: --freq 4M is above the fastest TCK the chip clocks: the maximum clock, TCK 1.5 MHz"},
+      {{"--freq", "1k"}, 2, 0,
+       "tavrin-play: --freq 1k is below the slowest TCK the chip clocks, 1.464 kHz (--freq 1465 or more)"},
+      {{"--freq", "fast"}, 2, 0,
+       "tavrin-play: --freq wants a TCK frequency in hertz, with k or M for thousands or millions (250000, 100k, "
+       "1.5M), not 'fast'"},
+      {{"--freq", "1M", "--rate", "9600"}, 2, 0, "tavrin-play: --rate and --freq both set the clock; give one of them"},
+  };
+  for (const auto& c : cases) {
+    adapter::virt::VirtualD2xx board;
+    std::vector<std::string> args = {"--virtual", "-q"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(f);
+    const Result r = testing::PlayInProcess(args, &board);
+    EXPECT_EQ(r.status, c.status) << c.args[1] << r.err;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.err);
+    if (c.status == 0 && c.rate != 0) {
+      EXPECT_EQ(board.BaudRate(), c.rate) << c.args[1];
+      EXPECT_FALSE(board.Divisor()) << c.args[1];
+    } else if (c.status == 0) {
+      EXPECT_EQ(board.Divisor(), std::optional<std::uint16_t>(0)) << c.args[1];
+    } else {
+      EXPECT_EQ(board.CallCount(adapter::virt::Op::ListDevices), 0) << c.args[1];
+    }
+  }
+}
+
 TEST_F(PlayTest, RefusalsAndUnusableInputsExitWithTwo) {
   EXPECT_EQ(Run({files.Path("missing.svf")}).status, 2);
   EXPECT_EQ(Run({Write("x.txt", "TRST OFF;\n")}).status, 2);

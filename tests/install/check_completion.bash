@@ -48,6 +48,7 @@ expect "an option" "$p --bo" --board
 expect "pins" "$p --tdi D" D0 D1 D2 D3 D4 D5 D6 D7 DCD DSR DTR
 expect "pin names" "$p --tck R" RI RTS RXD
 expect "the virtual board" "$p --vi" --virtual
+expect "TCK frequencies" "$p --freq 1" 100k 1M 1.5M
 expect "SVF files and folders" "$p ''" one.svf TWO.SVF sub
 expect "SVF files after options" "$p -q --tck D7 ''" one.svf TWO.SVF sub
 expect "board files" "$p --board ''" board.json sub

@@ -4,11 +4,13 @@
 # result: every expected file is there and nothing else, the programs run from
 # there and play an installed example on an installed board file, the man
 # pages are sound gzip files, the desktop entry is valid, and Release builds
-# install stripped programs.
+# install stripped programs. Then each install component alone (one Debian
+# package each) into a folder of its own: its files, and nothing else.
 #
-#   check_install.sh BUILD_DIR PREFIX CONFIG VERSION FILE...
+#   check_install.sh BUILD_DIR PREFIX CONFIG VERSION COMPONENT:FILE...
 #
-# FILE: every file expected under PREFIX, relative to it.
+# FILE: every file expected under PREFIX, relative to it; COMPONENT: the
+# install component it belongs to.
 set -u
 build=$1 prefix=$2 config=$3 version=$4
 shift 4
@@ -25,39 +27,64 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 
 # `cmake --install` writes the list of what it installed to the build
-# folder's install_manifest.txt, which names what a real installation put in
-# place and is what uninstalling goes by: keep the real one.
-manifest="$build/install_manifest.txt"
-[ -f "$manifest" ] && cp -p "$manifest" "$work/manifest"
-cmake --install "$build" --prefix "$prefix" --config "$config" >"$work/install.log" 2>&1
-status=$?
-if [ -f "$work/manifest" ]; then
-  cp -p "$work/manifest" "$manifest"
-else
-  rm -f "$manifest"
-fi
-if [ "$status" -ne 0 ]; then
-  cat "$work/install.log"
-  echo "FAIL: cmake --install ended with status $status"
-  exit 1
-fi
-
-# Every expected file, and nothing else.
-: >"$work/expected"
-for f in "$@"; do
-  printf '%s\n' "$f" >>"$work/expected"
-  [ -f "$prefix/$f" ] || fail "not installed: $f"
+# folder's install_manifest.txt (install_manifest_COMPONENT.txt for one
+# component), which names what a real installation put in place and is what
+# uninstalling goes by: keep the real ones.
+mkdir -p "$work/manifests"
+for m in "$build"/install_manifest*.txt; do
+  [ -f "$m" ] && cp -p "$m" "$work/manifests/"
 done
-(cd "$prefix" && find . ! -type d | sed 's|^\./||') >"$work/installed"
-sort -o "$work/expected" "$work/expected"
-sort -o "$work/installed" "$work/installed"
-comm -13 "$work/expected" "$work/installed" >"$work/extra"
-while IFS= read -r f; do
-  fail "installed but not expected: $f"
-done <"$work/extra"
+# install_into TO [COMPONENT]: gives 0 when the installation went through.
+install_into() {
+  cmake --install "$build" --prefix "$1" --config "$config" ${2:+--component "$2"} >"$work/install.log" 2>&1
+  status=$?
+  rm -f "$build"/install_manifest*.txt
+  for m in "$work"/manifests/*; do
+    [ -f "$m" ] && cp -p "$m" "$build/"
+  done
+  if [ "$status" -ne 0 ]; then
+    cat "$work/install.log"
+    echo "FAIL: cmake --install ${2:+--component $2 }ended with status $status"
+    return 1
+  fi
+}
+# check_tree ROOT LIST: every file of LIST is under ROOT, and nothing else.
+check_tree() {
+  while IFS= read -r f; do
+    [ -f "$1/$f" ] || fail "not installed${3:+ by component $3}: $f"
+  done <"$2"
+  (cd "$1" && find . ! -type d | sed 's|^\./||' | sort) >"$work/installed"
+  sort "$2" | comm -13 - "$work/installed" >"$work/extra"
+  while IFS= read -r f; do
+    fail "installed but not expected${3:+ in component $3}: $f"
+  done <"$work/extra"
+}
+
+install_into "$prefix" || exit 1
+components=""
+: >"$work/expected"
+for entry in "$@"; do
+  component=${entry%%:*}
+  printf '%s\n' "${entry#*:}" >>"$work/expected"
+  printf '%s\n' "${entry#*:}" >>"$work/component-$component"
+  case " $components " in
+    *" $component "*) ;;
+    *) components="$components $component" ;;
+  esac
+done
+check_tree "$prefix" "$work/expected"
+for component in $components; do
+  install_into "$work/$component" "$component" || { failures=$((failures + 1)); continue; }
+  check_tree "$work/$component" "$work/component-$component" "$component"
+done
+# The player's component links no Qt: a machine without a desktop can have it.
+if [ -f "$work/player/bin/tavrin-play" ] && readelf -d "$work/player/bin/tavrin-play" | grep -q 'NEEDED.*libQt'; then
+  fail "bin/tavrin-play needs a Qt library"
+fi
 
 # Programs: executable, stripped in Release builds.
-for f in "$@"; do
+for entry in "$@"; do
+  f=${entry#*:}
   case $f in
     bin/*)
       [ -x "$prefix/$f" ] || fail "not executable: $f"
@@ -109,4 +136,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures failures; the installation is in $prefix"
   exit 1
 fi
-echo "installed and checked: $# files under $prefix"
+echo "installed and checked: $# files under $prefix, and the components$components alone"

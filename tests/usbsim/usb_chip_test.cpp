@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "adapter/baud_divisor.h"
+#include "adapter/tck.h"
 #include "adapter/usbsim/sim_clock.h"
 #include "adapter/usbsim/timing.h"
 #include "adapter/usbsim/usb_chip.h"
@@ -231,6 +233,20 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{20 | 0x4000, 1, 165},  // 20.625
                       RateCase{150, 0, 1200},         // 20 kbaud: 320 kHz
                       RateCase{3000, 0, 24000}));     // 1 kbaud: 16 kHz
+
+// The TCK said for a --freq setting is the one the chip clocks: two byte
+// periods a TCK period.
+TEST(UsbChipRateTiming, TheTckOfASettingIsTwoBytePeriods) {
+  for (const std::uint64_t hertz : {1465ULL, 100000ULL, 333000ULL, 1499999ULL, 2000000ULL}) {
+    const auto setting = SettingForTck(hertz);
+    ASSERT_TRUE(setting) << hertz;
+    const BaudDivisor d = setting->rate ? Ft232rDivisorFor(*setting->rate).value_or(BaudDivisor{}) : BaudDivisor{};
+    Chip c;
+    c.Sync();
+    c.chip.SetBaudDivisor(d.value, d.index);
+    EXPECT_DOUBLE_EQ(static_cast<double>(2 * c.chip.BytePeriod()), 1e6 * kTicksPerUs / setting->tck.Hertz()) << hertz;
+  }
+}
 
 TEST(UsbChipRateTiming, AnswersComeOneBytePeriodApart) {
   for (const std::uint16_t divisor : {std::uint16_t{150}, std::uint16_t{3000}}) {
