@@ -114,7 +114,7 @@ TEST_F(PlayTest, FreqSetsTheFastestRateAtOrBelowTheTck) {
       {{"--freq", "1M", "--rate", "9600"}, 2, 0, "tavrin-play: --rate and --freq both set the clock; give one of them"},
   };
   for (const auto& c : cases) {
-    adapter::virt::VirtualD2xx board;
+    board::VirtualD2xx board;
     std::vector<std::string> args = {"--virtual", "-q"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     args.push_back(f);
@@ -127,7 +127,7 @@ TEST_F(PlayTest, FreqSetsTheFastestRateAtOrBelowTheTck) {
     } else if (c.status == 0) {
       EXPECT_EQ(board.Divisor(), std::optional<std::uint16_t>(0)) << c.args[1];
     } else {
-      EXPECT_EQ(board.CallCount(adapter::virt::Op::ListDevices), 0) << c.args[1];
+      EXPECT_EQ(board.CallCount(board::Op::ListDevices), 0) << c.args[1];
     }
   }
 }
