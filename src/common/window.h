@@ -52,6 +52,9 @@ class Window {
   // Progress bar.
   virtual void SetProgressMax(int max) = 0;
   virtual void SetProgressValue(int value) = 0;
+  // How long the run has left, as "about 3 min 20 s left"; empty when it
+  // cannot be told (yet) or no run is under way.
+  virtual void SetTimeLeft(std::string_view text) { (void)text; }
 
   // Log pane. Lines end in CR LF.
   virtual void AppendLog(std::string_view text) = 0;

@@ -305,7 +305,17 @@ void MainWindow::EmptyBar() {
   progress_pending_ = false;
   pb1_->setRange(0, progress_max_);
   pb1_->setValue(0);
+  SetTimeLeft("");
+  pb1_->setTextVisible(false);
 }
+
+void MainWindow::SetTimeLeft(std::string_view text) {
+  // The share of the work done, and during a run the time left once it
+  // can be told.
+  pb1_->setFormat(text.empty() ? QStringLiteral("%p%") : QStringLiteral("%p%, ") + FromBytes(text));
+}
+
+QString MainWindow::ProgressText() const { return pb1_->isTextVisible() ? pb1_->text() : QString(); }
 
 void MainWindow::CloseClicked() {
   player_.cmd_CloseInterface_Click();
@@ -327,15 +337,10 @@ void MainWindow::ShowVerdict(std::uint64_t started_us) {
   run_messages_.clear();
   if (!facts) return;  // refused, or the file unusable: the message said why
 
-  // The bar is full only when the file was played to its end; otherwise it
-  // shows the lines before the statement the run stopped at.
-  if (facts->end == player::RunFacts::End::Completed) {
-    progress_value_ = std::max(progress_max_, 0);
-  } else {
-    const auto done = facts->line > 0 ? facts->line - 1 : 0;
-    progress_value_ = static_cast<int>(std::min<std::uint64_t>(done, static_cast<std::uint64_t>(progress_max_)));
-    if (progress_max_ <= 0) pb1_->setValue(pb1_->minimum());
-  }
+  // The run has left the bar full when it reached the end of the file, and
+  // at the work before the statement it stopped at otherwise; a file with
+  // no work, shown full, is empty again after a failure.
+  if (facts->end != player::RunFacts::End::Completed && progress_max_ <= 0) pb1_->setValue(pb1_->minimum());
   const std::string line = player::SummaryLine(*facts);
   player_.log.AppendLog(line);
   const QRgb colour = facts->end == player::RunFacts::End::Completed  ? kPassColour
@@ -496,6 +501,7 @@ void MainWindow::SetDirPath(const std::string& path) {
 
 void MainWindow::SetProgressMax(int max) {
   progress_max_ = max;
+  pb1_->setTextVisible(true);  // a run has begun
   // A file without lines has nothing left to do: the bar shows full.
   if (max <= 0) {
     pb1_->setRange(0, 1);

@@ -43,8 +43,11 @@ const std::string kFile =
     "  TDO (A5) MASK (FF);\r\n"
     "RUNTEST 10 TCK;\r\n"
     "SDR 16 TDI (1234) TDO (1234) MASK (FFFF);\r\n";
-constexpr int kLines = 7;
 constexpr int kStatements = 5;
+// The bar's work before each statement of kFile, and of the whole file: a
+// unit a statement, one a bit, and RUNTEST 10 TCK's 1 ms wait as 100.
+const std::vector<int> kWorkBefore{0, 1, 1 + (1 + 8), 1 + 2 * (1 + 8), 1 + 2 * (1 + 8) + (1 + 100)};
+constexpr int kWork = 1 + 2 * (1 + 8) + (1 + 100) + (1 + 16);
 
 // The line that ends the log of a whole run of kFile on the fake chip.
 const std::string kPassed = "run.svf: 5 statements, 2 checks passed, 0.00 s; on FT232R USB UART";
@@ -139,8 +142,8 @@ class RunTest : public QObject {
     rig.Click("cmd_Process");
 
     QCOMPARE(rig.waits, kStatements);
-    // While the operator looks, the bar shows the lines read so far.
-    QCOMPARE(bar_at_wait, (std::vector<int>{2, 3, 5, 6, 7}));
+    // While the operator looks, the bar shows the work done so far.
+    QCOMPARE(bar_at_wait, kWorkBefore);
     QCOMPARE(echoed_at_wait.front(), std::string("> ENDDR IDLE;"));
     QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5) TDO (A5) MASK (FF);"));
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
@@ -152,8 +155,9 @@ class RunTest : public QObject {
                       0) == 0);
     QVERIFY(Contains(log, "Sent: A5\r\nGot: A5\r\nMasked Expectation: A5, Masked Result: A5 Pass!\r\n"));
     QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
-    QCOMPARE(rig.Bar()->maximum(), kLines);
-    QCOMPARE(rig.Bar()->value(), kLines);
+    QCOMPARE(rig.Bar()->maximum(), kWork);
+    QCOMPARE(rig.Bar()->value(), kWork);
+    QCOMPARE(rig.window->ProgressText(), QStringLiteral("100%"));
     QVERIFY(rig.Get<LogPane>("txt_log")->CaretAtEnd());
   }
 
@@ -168,8 +172,7 @@ class RunTest : public QObject {
     QCOMPARE(first, CoreLog(rig.path, QStringLiteral("run.svf")) + kPassed + "\r\n");
     rig.Click("cmd_Process");
     QCOMPARE(rig.window->LogText(), first);
-    QCOMPARE(rig.Bar()->value(), kLines);
-    QVERIFY(rig.window->EventPasses() >= 0);
+    QCOMPARE(rig.Bar()->value(), kWork);
   }
 
   // Break at the third wait: the run ends there, the bar short of the
@@ -190,7 +193,7 @@ class RunTest : public QObject {
         "run.svf:4: stopped by the operator; on FT232R USB UART\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
-    QCOMPARE(rig.Bar()->value(), 3);  // the lines before the held statement
+    QCOMPARE(rig.Bar()->value(), kWorkBefore[2]);  // the work before the held statement
     QVERIFY(rig.chip.open);           // the adapter stays open
     QVERIFY(rig.messages.empty());
   }
@@ -440,12 +443,12 @@ class RunTest : public QObject {
     QTest::addColumn<QRgb>("colour");
     QTest::addColumn<int>("bar");
     QTest::newRow("passed") << QByteArray::fromStdString(kFile) << 0 << QString::fromStdString(kPassed)
-                            << QRgb{0x008000} << kLines;
+                            << QRgb{0x008000} << kWork;
     QTest::newRow("check failed") << QByteArray("SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (5A);\r\n") << 0
                                   << QStringLiteral("run.svf:2: check failed: expected 5A, got A5, mask FF; on FT232R USB UART")
-                                  << QRgb{0xCC0000} << 1;
+                                  << QRgb{0xCC0000} << 1 + 8;
     QTest::newRow("stopped") << QByteArray::fromStdString(kFile) << 1
-                             << QStringLiteral("run.svf:2: stopped by the operator; on FT232R USB UART") << QRgb{0xAA5F00} << 1;
+                             << QStringLiteral("run.svf:2: stopped by the operator; on FT232R USB UART") << QRgb{0xAA5F00} << 0;
     QTest::newRow("failed") << QByteArray("STATE IDLE;\r\nFROB 3;\r\n") << 0
                             << QStringLiteral("run.svf:2: I don't know how to do a FROB; on FT232R USB UART") << QRgb{0xCC0000} << 1;
   }
@@ -617,8 +620,8 @@ class RunTest : public QObject {
     QVERIFY(log.rfind("Adapter: virtual board (built-in board)\r\nOpening " + rig.path.toStdString() +
                           "\r\n> // read the IDCODE\r\n",
                       0) == 0);
-    QCOMPARE(rig.Bar()->value(), 4);
-    QCOMPARE(rig.Bar()->maximum(), 4);
+    QCOMPARE(rig.Bar()->value(), (1 + 8) + (1 + 32) + (1 + 8));
+    QCOMPARE(rig.Bar()->maximum(), rig.Bar()->value());
     QVERIFY(rig.messages.empty());
 
     // Again, with Break at the second wait: the IDCODE is never read.
@@ -632,7 +635,7 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
     QVERIFY(!Contains(rig.window->LogText(), "Got: F6E5F093"));
     QVERIFY(Contains(rig.window->LogText(), "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
-    QCOMPARE(rig.Bar()->value(), 2);
+    QCOMPARE(rig.Bar()->value(), 1 + 8);
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), kColourGreen);  // still open
   }
 #endif
