@@ -41,8 +41,9 @@ class Window {
   virtual void SetDevStateColour(std::uint32_t colour) = 0;
   virtual void SetIspStateColour(std::uint32_t colour) = 0;
 
-  // File chooser: the selected file name of the file list, the path box and
-  // the folder list's path.
+  // File chooser: the name of the file chosen (clicked in the file list or
+  // typed into the path box; empty when the box holds a folder or a
+  // pattern), the path box and the folder list's path.
   [[nodiscard]] virtual std::string SelectedFileName() const = 0;
   [[nodiscard]] virtual std::string FilePathText() const = 0;
   virtual void SetFilePathText(const std::string& text) = 0;

@@ -185,7 +185,15 @@ void MainWindow::Build() {
                      "remembered values, RUNTEST clocks. Read when a run starts."));
   cmd_step_ = Button("cmd_step", "Step");
   cmd_breakstep_ = Button("cmd_breakstep", "Break");
-  chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_);
+  // Beside the path box: says at once that a typed path does not exist.
+  lbl_PathHint_ = Named(new QLabel, "lbl_PathHint");
+  QPalette hint_palette = lbl_PathHint_->palette();
+  hint_palette.setColor(QPalette::WindowText, QColor::fromRgb(kFailColour));
+  lbl_PathHint_->setPalette(hint_palette);
+  txt_filepath_->setToolTip(
+      QStringLiteral("The file that plays. Type a file, a folder or a pattern such as *.svf, then Enter: the lists "
+                     "follow it."));
+  chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_, *lbl_PathHint_);
 
   auto* lists = new QGridLayout;
   lists->addWidget(Drive1_, 0, 0);
@@ -196,6 +204,7 @@ void MainWindow::Build() {
   lists->setRowStretch(1, 1);
   auto* path_row = new QHBoxLayout;
   path_row->addWidget(txt_filepath_, 1);
+  path_row->addWidget(lbl_PathHint_);
   path_row->addWidget(cmd_Process_);
   auto* run_row = new QHBoxLayout;
   run_row->addWidget(chk_SingleStep_);
@@ -357,6 +366,9 @@ void MainWindow::ProcessClicked() {
     player_.cmd_Process_Click();  // turned away by the run underneath
     return;
   }
+  // A typed text is used as typed: the lists follow it, and a folder or a
+  // pattern chooses no file.
+  (void)chooser_->Apply();
   run_messages_.clear();
   lbl_Verdict_->clear();
   EmptyBar();
@@ -479,7 +491,7 @@ std::string MainWindow::InterfaceText() const { return ToBytes(cmb_Interfaces_->
 void MainWindow::SetDevStateColour(std::uint32_t colour) { sh_DevState_->SetColour(colour); }
 void MainWindow::SetIspStateColour(std::uint32_t colour) { sh_ISPState_->SetColour(colour); }
 
-std::string MainWindow::SelectedFileName() const { return ToBytes(File1_->FileName()); }
+std::string MainWindow::SelectedFileName() const { return ToBytes(chooser_->FileName()); }
 std::string MainWindow::FilePathText() const { return ToBytes(txt_filepath_->text()); }
 void MainWindow::SetFilePathText(const std::string& text) { txt_filepath_->setText(FromBytes(text)); }
 std::string MainWindow::DirPath() const { return ToBytes(Dir1_->Path()); }

@@ -153,6 +153,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   FolderList* Dir1_ = nullptr;
   FileList* File1_ = nullptr;
   QLineEdit* txt_filepath_ = nullptr;
+  QLabel* lbl_PathHint_ = nullptr;
   QPushButton* cmd_Process_ = nullptr;
   QCheckBox* chk_SingleStep_ = nullptr;
   QCheckBox* chk_StandardSvf_ = nullptr;

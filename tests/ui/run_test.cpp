@@ -512,20 +512,50 @@ class RunTest : public QObject {
     QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
   }
 
-  // An edited path box names the file that is played.
+  // After a click on run.svf, a typed text is what a run takes, as typed:
+  // a file plays (and the lists follow it), anything else is turned away
+  // with its own reason, never by opening the text. "@" is the folder.
+  void typedPathIsPlayed_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");  // empty: played
+    QTest::newRow("a file elsewhere") << "@/sub/other.svf" << "";
+    QTest::newRow("relative to the folder shown") << "sub/other.svf" << "";
+    QTest::newRow("not an .svf name") << "@/other.txt" << "Error - expecting a .SVF file";
+    QTest::newRow("a pattern") << "@/*.svf" << "Please choose a file first";
+    QTest::newRow("a folder") << "@/sub" << "Please choose a file first";
+    QTest::newRow("a file that does not exist") << "@/gone.svf" << "Cannot open @/gone.svf: ";
+  }
   void typedPathIsPlayed() {
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
     RunRig rig;
-    const QString other = QDir::cleanPath(rig.dir.path()) + QStringLiteral("/other.txt");
+    const QString folder = QDir::cleanPath(rig.dir.path());
+    QVERIFY(QDir(folder).mkpath(QStringLiteral("sub")));
+    const QString other = folder + QStringLiteral("/sub/other.svf");
     QVERIFY(WriteFile(other, "STATE IDLE;\r\n"));
+    QVERIFY(WriteFile(folder + QStringLiteral("/other.txt"), "STATE IDLE;\r\n"));
+    QCOMPARE(rig.window->SelectedFileName(), std::string("run.svf"));
     auto* box = rig.Get<QLineEdit>("txt_filepath");
     box->selectAll();
-    QTest::keyClicks(box, other);
+    QTest::keyClicks(box, typed.replace(QLatin1Char('@'), folder));
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + other.toStdString() +
-                                        "\r\n> STATE IDLE;\r\nother.txt: 1 statement, 0 checks passed, 0.00 s; on FT232R USB UART\r\n");
-    QCOMPARE(rig.Bar()->maximum(), 1);
-    QCOMPARE(rig.Bar()->value(), 1);
+    if (message.isEmpty()) {
+      QVERIFY(rig.messages.empty());
+      QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + other.toStdString() +
+                                          "\r\n> STATE IDLE;\r\nother.svf: 1 statement, 0 checks passed, 0.00 s; on "
+                                          "FT232R USB UART\r\n");
+      QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), folder + QStringLiteral("/sub"));
+      QCOMPARE(rig.Get<FileList>("File1")->FileName(), QStringLiteral("other.svf"));
+      QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
+      return;
+    }
+    QCOMPARE(rig.messages.size(), std::size_t{1});
+    QVERIFY2(rig.messages[0].rfind(message.replace(QLatin1Char('@'), folder).toStdString(), 0) == 0,
+             rig.messages[0].c_str());
+    QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
+    QVERIFY(!Contains(rig.window->LogText(), "> STATE IDLE;"));
+    QCOMPARE(rig.Get<FileList>("File1")->FileName(), QString());  // run.svf no longer highlighted
   }
 
   // A file without lines leaves the bar full.
