@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -474,6 +475,7 @@ class RunTest : public QObject {
     rig.operator_timer.stop();
     rig.Click("cmd_CloseInterface");
     QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.window->ProgressText(), QString());
     QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 255U);
     QCOMPARE(rig.window->VerdictText(), line);  // still there to read
   }
@@ -556,6 +558,36 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
     QVERIFY(!Contains(rig.window->LogText(), "> STATE IDLE;"));
     QCOMPARE(rig.Get<FileList>("File1")->FileName(), QString());  // run.svf no longer highlighted
+  }
+
+  // The bar counts work, not lines: through a file of three lines it moves
+  // inside the big scan by its bits, then with the wait's time, and says
+  // the time left once two seconds have gone.
+  void barCountsWork() {
+    RunRig rig("SIR 8 TDI (01);\r\nSDR 20000 TDI (0);\r\nRUNTEST 4 SEC;\r\n");
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.window->pump_interval_ms = 0;
+    std::vector<int> values;
+    QStringList texts;
+    rig.window->events_hook = [&] {
+      values.push_back(rig.Bar()->value());
+      texts << rig.window->ProgressText();
+    };
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    constexpr int kScanFrom = 1 + 8;
+    constexpr int kWaitFrom = kScanFrom + 1 + 20000;
+    QCOMPARE(rig.Bar()->maximum(), kWaitFrom + 1 + 4 * 100000);
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
+    const auto count_between = [&](int low, int high) {
+      return std::count_if(values.begin(), values.end(), [&](int v) { return v > low && v < high; });
+    };
+    QVERIFY(count_between(kScanFrom, kWaitFrom) > 10);           // inside the scan
+    QVERIFY(count_between(kWaitFrom + 1, rig.Bar()->maximum()) > 10);  // inside the wait
+    static const QRegularExpression kLeft(QStringLiteral("^\\d+%, about \\d s left$"));
+    QVERIFY2(!texts.filter(kLeft).isEmpty(), qPrintable(texts.join(QLatin1Char('|'))));
+    QVERIFY(texts.first().indexOf(QLatin1String("left")) < 0);  // not before two seconds
+    QCOMPARE(rig.window->ProgressText(), QStringLiteral("100%"));
   }
 
   // A file without lines leaves the bar full.
