@@ -385,9 +385,14 @@ void ConsoleWindow::SetProgressValue(int value) {
   if (BarWanted()) MaybeDrawBar(clock_.NowMicros());
 }
 
+void ConsoleWindow::SetTimeLeft(std::string_view text) {
+  MemoryWindow::SetTimeLeft(text);
+  if (BarWanted()) MaybeDrawBar(clock_.NowMicros());
+}
+
 bool ConsoleWindow::BarWanted() const {
   return settings_.progress && bar_active_ &&
-         (!bar_shown_ || drawn_value_ != progress_value || drawn_max_ != progress_max);
+         (!bar_shown_ || drawn_value_ != progress_value || drawn_max_ != progress_max || drawn_time_left_ != time_left);
 }
 
 void ConsoleWindow::ClearBar() {
@@ -420,7 +425,10 @@ void ConsoleWindow::DrawBar(std::uint64_t now) {
   }
   const int max = progress_max;
   const int value = std::clamp(progress_value, 0, max);
-  std::string counts = std::to_string(value) + "/" + std::to_string(max) + " lines";
+  // The share of the file's work done (100% only at its end), and the time
+  // left once the run can tell.
+  std::string counts = std::to_string(static_cast<long long>(value) * 100 / max) + "%";
+  if (!time_left.empty()) counts += ", " + time_left;
   // One column is left free, so that the bar never wraps.
   const int room = columns - 1 - static_cast<int>(counts.size()) - 3;
   // The bar overwrites the old one and clears what is left of it.
@@ -439,6 +447,7 @@ void ConsoleWindow::DrawBar(std::uint64_t now) {
   bar_shown_ = true;
   drawn_value_ = progress_value;
   drawn_max_ = progress_max;
+  drawn_time_left_ = time_left;
   last_draw_us_ = now;
   drawn_once_ = true;
   ++bar_draws_;

@@ -66,6 +66,7 @@ class ConsoleWindow final : public MemoryWindow {
   void ProcessPendingEventsNow() override;
   void SetProgressMax(int max) override;
   void SetProgressValue(int value) override;
+  void SetTimeLeft(std::string_view text) override;
 
   // Prints what the log still holds unprinted (the run's last replaced text
   // when nothing was appended to it), writes everything held and removes
@@ -148,6 +149,7 @@ class ConsoleWindow final : public MemoryWindow {
   bool bar_shown_ = false;
   int drawn_value_ = -1;
   int drawn_max_ = -1;
+  std::string drawn_time_left_;
   std::uint64_t last_draw_us_ = 0;
   bool drawn_once_ = false;
   int bar_draws_ = 0;

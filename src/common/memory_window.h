@@ -46,6 +46,7 @@ class MemoryWindow : public Window {
 
   void SetProgressMax(int max) override { progress_max = max; }
   void SetProgressValue(int value) override { progress_value = value; }
+  void SetTimeLeft(std::string_view text) override { time_left = text; }
 
   void AppendLog(std::string_view text) override;
   void AppendLogNoBreak(std::string_view text) override;
@@ -73,6 +74,7 @@ class MemoryWindow : public Window {
   std::string dir_path;
   int progress_max = 100;
   int progress_value = 0;
+  std::string time_left;
   std::string log = "Merrow Log...\r\n";
   int repaints = 0;
   std::vector<std::string> messages;

@@ -39,6 +39,8 @@ class OrderedLog final : public Window {
   // Makes the reserved places be filled: writes out what is queued and
   // waits for its answers.
   std::function<void()> settle;
+  // Runs at every event pass, before the window's own.
+  std::function<void()> on_events;
 
   Slot Reserve();
   // The lines for the place; lines waiting behind it go out with them,
@@ -69,6 +71,7 @@ class OrderedLog final : public Window {
   void SetDirPath(const std::string& path) override { inner_.SetDirPath(path); }
   void SetProgressMax(int max) override { inner_.SetProgressMax(max); }
   void SetProgressValue(int value) override { inner_.SetProgressValue(value); }
+  void SetTimeLeft(std::string_view text) override { inner_.SetTimeLeft(text); }
 
   void AppendLog(std::string_view text) override { Add(text, false); }
   void AppendLogNoBreak(std::string_view text) override { Add(text, true); }
@@ -76,8 +79,14 @@ class OrderedLog final : public Window {
   void RepaintLog() override { inner_.RepaintLog(); }
 
   void ShowMessage(std::string_view text) override;
-  void ProcessPendingEvents() override { inner_.ProcessPendingEvents(); }
-  void ProcessPendingEventsNow() override { inner_.ProcessPendingEventsNow(); }
+  void ProcessPendingEvents() override {
+    if (on_events) on_events();
+    inner_.ProcessPendingEvents();
+  }
+  void ProcessPendingEventsNow() override {
+    if (on_events) on_events();
+    inner_.ProcessPendingEventsNow();
+  }
 
  private:
   struct Place {

@@ -41,8 +41,9 @@ class Window {
   virtual void SetDevStateColour(std::uint32_t colour) = 0;
   virtual void SetIspStateColour(std::uint32_t colour) = 0;
 
-  // File chooser: the selected file name of the file list, the path box and
-  // the folder list's path.
+  // File chooser: the name of the file chosen (clicked in the file list or
+  // typed into the path box; empty when the box holds a folder or a
+  // pattern), the path box and the folder list's path.
   [[nodiscard]] virtual std::string SelectedFileName() const = 0;
   [[nodiscard]] virtual std::string FilePathText() const = 0;
   virtual void SetFilePathText(const std::string& text) = 0;
@@ -52,6 +53,9 @@ class Window {
   // Progress bar.
   virtual void SetProgressMax(int max) = 0;
   virtual void SetProgressValue(int value) = 0;
+  // How long the run has left, as "about 3 min 20 s left"; empty when it
+  // cannot be told (yet) or no run is under way.
+  virtual void SetTimeLeft(std::string_view text) { (void)text; }
 
   // Log pane. Lines end in CR LF.
   virtual void AppendLog(std::string_view text) = 0;

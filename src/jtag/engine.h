@@ -101,6 +101,10 @@ class Engine {
 
   [[nodiscard]] const TapTables& Tables() const { return tables_; }
 
+  // Bytes put into the stream so far (written or queued): three for each
+  // clock of a walk or scan, two for each clock in place.
+  [[nodiscard]] std::uint64_t BytesStreamed() const { return written_ + queued_; }
+
   int CurrentTapState = RESET;
 
   // How long the answers to one block may take to arrive.

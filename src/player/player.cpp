@@ -13,8 +13,9 @@ Player::Player(Window& w, adapter::D2xx& chip, Clock& clock)
       adapter(chip, log),
       engine(adapter, log, flags, clock),
       interpreter(engine, log, flags, clock),
-      driver(adapter, engine, interpreter, log, flags) {
+      driver(adapter, engine, interpreter, log, flags, clock) {
   log.settle = [this] { (void)engine.Sync(); };
+  log.on_events = [this] { driver.ShowProgress(); };
   interpreter.KeepOrderIn(&log);
 }
 

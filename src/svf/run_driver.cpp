@@ -13,8 +13,6 @@ namespace tavrin::svf {
 
 namespace {
 
-int ProgressValue(std::uint64_t lines) { return static_cast<int>(std::min<std::uint64_t>(lines, INT_MAX)); }
-
 // The echo of a statement or comment: a long one (a block of comments
 // gathered into one statement, a scan of many digits) is cut to a readable
 // length, with the count of what is left out. The statement is read whole.
@@ -43,6 +41,8 @@ void RunDriver::cmd_Process_Click() {
   statements_ = 0;
   statement_line_ = 0;
   lines_read_ = 0;
+  progress_started_ = false;
+  window_.SetTimeLeft("");
   outcome_ = Run();
   // Scans still on their way are answered (or cut) before the run's last
   // words.
@@ -50,6 +50,9 @@ void RunDriver::cmd_Process_Click() {
   // Whatever stopped the run, nothing waits for Step any more: a flag left
   // set would make the window wait for events at every digit of later runs.
   flags_.AwaitingStep = kFalse;
+  // A failed run's bar shows the work before the statement it stopped at.
+  if (outcome_ == RunOutcome::Failed && progress_started_) window_.SetProgressValue(BarValue(done_));
+  window_.SetTimeLeft("");
   stopped_by_operator_ = outcome_ == RunOutcome::Failed && flags_.OperatorStop;
   if (stopped_by_operator_) {
     const std::uint64_t line = StopLine();
@@ -60,20 +63,31 @@ void RunDriver::cmd_Process_Click() {
   running_ = false;
 }
 
-bool RunDriver::Execute(std::string& statement) {
+bool RunDriver::Execute(std::string& statement, const Work& work) {
   window_.AppendLog(Echo(statement));
+  // The bar shows the statements before this one.
+  ShowProgress();
   const bool stepping = window_.SingleStepValue() != 0;
   if (stepping) {
     // The operator sees everything up to this statement before it runs.
     interpreter_.Settle();
+    const std::uint64_t waiting_since = clock_.NowMicros();
     flags_.AwaitingStep = kTrue;
     while (flags_.AwaitingStep == kTrue) {
       window_.ProcessPendingEvents();
       if (flags_.StopRequested == kTrue) return false;
     }
+    paused_us_ += clock_.NowMicros() - waiting_since;
   }
   ++statements_;
+  statement_work_ = work;
+  statement_bytes_ = engine_.BytesStreamed();
+  statement_start_us_ = clock_.NowMicros();
+  in_statement_ = true;
   interpreter_.ExecuteSvfStatement(statement);
+  in_statement_ = false;
+  // A statement that stopped the run is not done: the bar stays before it.
+  if (flags_.StopRequested != kTrue) done_ += work;
   // Without the single-step wait, a run of statements that clock little
   // (or nothing) still lets the window answer.
   if (!stepping) window_.ProcessPendingEvents();
@@ -107,7 +121,9 @@ RunOutcome RunDriver::Run() {
                      path + "\r\n");
   window_.RepaintLog();
 
-  // Counting pass, for the progress bar.
+  // Counting pass, for the progress bar: the lines, and the work of the
+  // statements, read as the run reads them.
+  const ReadingRules rules = window_.StandardSvfValue() != 0 ? ReadingRules::Standard() : ReadingRules{};
   std::uint64_t line_count = 0;
   {
     LineReader counter;
@@ -116,15 +132,7 @@ RunOutcome RunDriver::Run() {
       window_.ShowMessage("Cannot open " + path + ": " + error);
       return RunOutcome::FileError;
     }
-    std::string line;
-    // A huge file takes a while to count: Break and closing are seen.
-    constexpr std::uint64_t kLinesPerEventPass = 1U << 14;
-    while (counter.ReadLine(line)) {
-      if (++line_count % kLinesPerEventPass == 0) {
-        window_.ProcessPendingEventsNow();
-        if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
-      }
-    }
+    if (!Count(counter, rules, line_count)) return RunOutcome::Failed;
     if (counter.Failed()) {
       window_.ShowMessage(counter.TooLong() ? "Cannot read " + path + ": a line is longer than the player accepts"
                                             : "Cannot read " + path);
@@ -138,12 +146,12 @@ RunOutcome RunDriver::Run() {
     window_.ShowMessage("Cannot open " + path + ": " + error);
     return RunOutcome::FileError;
   }
-  window_.SetProgressMax(ProgressValue(line_count));
-  const ReadingRules rules = window_.StandardSvfValue() != 0 ? ReadingRules::Standard() : ReadingRules{};
+  StartProgress();
   interpreter_.StartRun(rules);
   std::uint64_t consumed = 0;
   std::string line;
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
+  WorkCounter work_counter(rules);
 
   while (flags_.StopRequested != kTrue && file.ReadLine(line)) {
     lines_read_ = ++consumed;
@@ -152,9 +160,9 @@ RunOutcome RunDriver::Run() {
           if (kind == StatementGatherer::Kind::Comment) {
             window_.AppendLog(Echo(text));
           } else {
-            window_.SetProgressValue(ProgressValue(consumed));
             statement_line_ = first_line;
-            (void)Execute(text);  // false: Break in the single-step wait, seen below
+            const Work work = work_counter.Of(text);
+            (void)Execute(text, work);  // false: Break in the single-step wait, seen below
             if (flags_.StopRequested == kTrue && flags_.OperatorStop != true) {
               window_.AppendLog("Stopped at line " + std::to_string(first_line) + ".");
               if (interpreter_.LooksLikeStandardSvf()) window_.AppendLog(kStandardSvfHint);
@@ -171,7 +179,6 @@ RunOutcome RunDriver::Run() {
   // The last statements' clocks go out now: a failure there fails the run.
   interpreter_.Settle();
   if (flags_.StopRequested == kTrue) return RunOutcome::Failed;
-  window_.SetProgressValue(ProgressValue(consumed));
 
   if (file.Failed()) {
     // Part of the file has been played: this is a failed run, not a file
@@ -203,7 +210,71 @@ RunOutcome RunDriver::Run() {
     window_.ShowMessage(text);
     return RunOutcome::Failed;
   }
+  window_.SetProgressValue(BarValue(total_));
   return RunOutcome::Completed;
+}
+
+bool RunDriver::Count(LineReader& counter, const ReadingRules& rules, std::uint64_t& lines) {
+  total_ = Work{};
+  StatementGatherer gatherer(max_statement, rules.comments_anywhere);
+  WorkCounter work(rules);
+  std::string line;
+  // A huge file takes a while to count: Break and closing are seen.
+  constexpr std::uint64_t kLinesPerEventPass = 1U << 14;
+  while (counter.ReadLine(line)) {
+    ++lines;
+    (void)gatherer.AddLine(line, lines, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t) {
+      if (kind == StatementGatherer::Kind::Statement) total_ += work.Of(text);
+      return true;
+    });
+    if (lines % kLinesPerEventPass == 0) {
+      window_.ProcessPendingEventsNow();
+      if (flags_.StopRequested == kTrue) return false;
+    }
+  }
+  return true;
+}
+
+void RunDriver::StartProgress() {
+  done_ = Work{};
+  in_statement_ = false;
+  paused_us_ = 0;
+  run_start_us_ = clock_.NowMicros();
+  last_estimate_us_ = run_start_us_;
+  const std::uint64_t units = WorkUnits(total_);
+  units_per_step_ = units / static_cast<std::uint64_t>(INT_MAX) + 1;
+  shown_value_ = 0;
+  progress_started_ = true;
+  window_.SetProgressMax(BarValue(total_));
+  window_.SetProgressValue(0);
+}
+
+int RunDriver::BarValue(const Work& work) const {
+  const std::uint64_t units = std::min(WorkUnits(work), WorkUnits(total_));
+  return static_cast<int>(std::min<std::uint64_t>(units / units_per_step_, INT_MAX));
+}
+
+void RunDriver::ShowProgress() {
+  if (!running_ || !progress_started_) return;
+  const std::uint64_t now = clock_.NowMicros();
+  Work done = done_;
+  if (in_statement_) {
+    // Three bytes go out for each clock of a scan; the wait is timed.
+    const std::uint64_t bytes = engine_.BytesStreamed() - std::min(engine_.BytesStreamed(), statement_bytes_);
+    done.clocks += std::min(statement_work_.clocks, bytes / 3);
+    done.wait_us += std::min(statement_work_.wait_us, now - std::min(now, statement_start_us_));
+  }
+  const int value = BarValue(done);
+  if (value != shown_value_) {
+    shown_value_ = value;
+    window_.SetProgressValue(value);
+  }
+  constexpr std::uint64_t kEstimateIntervalUs = 500'000;
+  if (now - last_estimate_us_ < kEstimateIntervalUs) return;
+  last_estimate_us_ = now;
+  const std::uint64_t active_us = now - std::min(now, run_start_us_ + paused_us_);
+  const std::optional<double> left = SecondsLeft(done, total_, static_cast<double>(active_us) / 1e6);
+  window_.SetTimeLeft(left ? TimeLeftText(*left) : std::string());
 }
 
 }  // namespace tavrin::svf

@@ -6,11 +6,14 @@
 #include <string_view>
 
 #include "adapter/adapter.h"
+#include "common/clock.h"
 #include "common/flags.h"
 #include "common/window.h"
 #include "jtag/engine.h"
 #include "svf/interpreter.h"
+#include "svf/line_reader.h"
 #include "svf/reading.h"
+#include "svf/work.h"
 
 namespace tavrin::svf {
 
@@ -32,8 +35,8 @@ bool HasSvfEnding(std::string_view name);
 class RunDriver {
  public:
   RunDriver(adapter::Adapter& adapter, jtag::Engine& engine, Interpreter& interpreter, Window& window,
-            RunFlags& flags)
-      : adapter_(adapter), engine_(engine), interpreter_(interpreter), window_(window), flags_(flags) {}
+            RunFlags& flags, Clock& clock)
+      : adapter_(adapter), engine_(engine), interpreter_(interpreter), window_(window), flags_(flags), clock_(clock) {}
 
   void cmd_Process_Click();
   void cmd_step_Click() { flags_.AwaitingStep = kFalse; }
@@ -56,24 +59,55 @@ class RunDriver {
   [[nodiscard]] std::uint64_t StopLine() const { return statement_line_ != 0 ? statement_line_ : lines_read_; }
   [[nodiscard]] bool StoppedByOperator() const { return stopped_by_operator_; }
 
+  // The progress bar counts work (see WorkUnits): the bar's length is the
+  // whole file's, its value the work of the statements done, and inside a
+  // statement the clocks gone out and the time waited so far. Called from
+  // the window's event passes during a run; nothing outside one.
+  void ShowProgress();
+  // The work of the whole file, counted before the last run, and of the
+  // statements it finished (those before the statement it stopped at).
+  [[nodiscard]] const Work& TotalWork() const { return total_; }
+  [[nodiscard]] const Work& WorkDone() const { return done_; }
+
   // The longest statement gathered, in characters.
   std::size_t max_statement = std::size_t{64} << 20;
 
  private:
   RunOutcome Run();
-  bool Execute(std::string& statement);
+  bool Execute(std::string& statement, const Work& work);
+  // Counts the file's lines and work; false when the count was stopped.
+  bool Count(LineReader& counter, const ReadingRules& rules, std::uint64_t& lines);
+  void StartProgress();
+  [[nodiscard]] int BarValue(const Work& work) const;
 
   adapter::Adapter& adapter_;
   jtag::Engine& engine_;
   Interpreter& interpreter_;
   Window& window_;
   RunFlags& flags_;
+  Clock& clock_;
   bool running_ = false;
   RunOutcome outcome_ = RunOutcome::NotRun;
   std::uint64_t statements_ = 0;
   std::uint64_t statement_line_ = 0;
   std::uint64_t lines_read_ = 0;
   bool stopped_by_operator_ = false;
+
+  // Progress: the file's work, that of the finished statements, and the
+  // statement under way (its work, the engine's stream offset and the time
+  // when it began).
+  Work total_;
+  Work done_;
+  Work statement_work_;
+  bool in_statement_ = false;
+  bool progress_started_ = false;  // the count is done and the bar has its length
+  std::uint64_t statement_bytes_ = 0;
+  std::uint64_t statement_start_us_ = 0;
+  std::uint64_t run_start_us_ = 0;
+  std::uint64_t paused_us_ = 0;  // spent waiting for Step: no part of the estimate
+  std::uint64_t last_estimate_us_ = 0;
+  std::uint64_t units_per_step_ = 1;  // the bar's int range holds the whole file
+  int shown_value_ = -1;
 };
 
 }  // namespace tavrin::svf

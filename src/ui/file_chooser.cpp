@@ -40,6 +40,12 @@ bool IsSystemMount(const QStorageInfo& volume) {
   return false;
 }
 
+// A name with * or ? (or [...]) in it: a pattern, never a file's name.
+bool IsPattern(const QString& name) {
+  static const QRegularExpression kWildcard(QStringLiteral("[*?\\[]"));
+  return name.contains(kWildcard);
+}
+
 }  // namespace
 
 // --- Drive1 ---
@@ -172,13 +178,34 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
 
 bool FileList::Matches(const QString& name) { return name.endsWith(QLatin1String("svf"), Qt::CaseInsensitive); }
 
+bool FileList::Shows(const QString& name) const {
+  return pattern_ == QLatin1String("*.svf") ? Matches(name) : wildcard_.match(name).hasMatch();
+}
+
+void FileList::SetPattern(const QString& pattern) {
+  const bool usual = pattern.isEmpty() || pattern.compare(QLatin1String("*.svf"), Qt::CaseInsensitive) == 0;
+  pattern_ = usual ? QStringLiteral("*.svf") : pattern;
+  if (!usual) {
+    wildcard_ = QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern),
+                                   QRegularExpression::CaseInsensitiveOption);
+  }
+  SetPath(path_);
+}
+
+bool FileList::Select(const QString& name) {
+  const QList<QListWidgetItem*> found = findItems(name, Qt::MatchExactly);
+  if (found.isEmpty()) return false;
+  setCurrentItem(found.front());
+  return true;
+}
+
 void FileList::SetPath(const QString& path) {
   const QSignalBlocker block(this);
   path_ = path;
   clear();
   const QStringList names = QDir(path).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
   for (const QString& name : names) {
-    if (Matches(name)) addItem(name);
+    if (Shows(name)) addItem(name);
   }
   clearSelection();
   setCurrentItem(nullptr);
@@ -197,12 +224,22 @@ QStringList FileList::Names() const {
 
 // --- The three together ---
 
-FileChooser::FileChooser(DriveList& drive, FolderList& dir, FileList& file, QLineEdit& path_box)
-    : drive_(drive), dir_(dir), file_(file), path_box_(path_box), last_good_drive_(drive.currentIndex()) {
+FileChooser::FileChooser(DriveList& drive, FolderList& dir, FileList& file, QLineEdit& path_box, QLabel& hint)
+    : drive_(drive),
+      dir_(dir),
+      file_(file),
+      path_box_(path_box),
+      hint_(hint),
+      last_good_drive_(drive.currentIndex()) {
   QObject::connect(&drive_, &QComboBox::currentIndexChanged, &drive_, [this](int) { Drive1_Change(); });
   dir_.on_change = [this] { Dir1_Change(); };
   file_.on_click = [this] { File1_Click(); };
+  // Typing makes the box the file that plays: the list's highlight goes.
+  QObject::connect(&path_box_, &QLineEdit::textEdited, &path_box_, [this] { file_.clearSelection(); });
+  QObject::connect(&path_box_, &QLineEdit::textChanged, &path_box_, [this] { ShowHint(); });
+  QObject::connect(&path_box_, &QLineEdit::returnPressed, &path_box_, [this] { (void)Apply(); });
   file_.SetPath(dir_.Path());
+  ShowHint();
 }
 
 void FileChooser::Drive1_Change() {
@@ -224,9 +261,64 @@ void FileChooser::Drive1_Change() {
 
 void FileChooser::Dir1_Change() {
   file_.SetPath(dir_.Path());
-  path_box_.setText(dir_.Path() + QStringLiteral("/*.svf"));
+  path_box_.setText(dir_.Path() + QLatin1Char('/') + file_.Pattern());
 }
 
 void FileChooser::File1_Click() { path_box_.setText(dir_.Path() + QLatin1Char('/') + file_.FileName()); }
+
+FileChooser::Typed FileChooser::Classify(QString* absolute) const {
+  const QString text = path_box_.text();
+  if (text.trimmed().isEmpty()) return Typed::Nothing;
+  const QString full = QDir::cleanPath(QDir(dir_.Path()).absoluteFilePath(text));
+  if (absolute != nullptr) *absolute = full;
+  const QFileInfo info(full);
+  if (IsPattern(info.fileName())) {
+    return FolderList::CanOpen(info.absolutePath()) ? Typed::Pattern : Typed::Missing;
+  }
+  if (info.isDir()) return Typed::Folder;
+  return info.exists() ? Typed::File : Typed::Missing;
+}
+
+FileChooser::Typed FileChooser::Apply() {
+  QString full;
+  const Typed typed = Classify(&full);
+  const QFileInfo info(full);
+  switch (typed) {
+    case Typed::Nothing:
+    case Typed::Missing:
+      file_.clearSelection();
+      return typed;
+    case Typed::Pattern:
+      file_.SetPattern(info.fileName());
+      if (!dir_.SetPath(info.absolutePath())) return Typed::Missing;
+      Dir1_Change();  // the same folder: listed afresh, and the text made whole
+      return typed;
+    case Typed::Folder:
+      if (!dir_.SetPath(full)) return Typed::Missing;
+      Dir1_Change();
+      return typed;
+    case Typed::File:
+      if (dir_.SetPath(info.absolutePath())) file_.SetPath(dir_.Path());
+      // A file the pattern hides is shown again among the usual ones.
+      if (!file_.Select(info.fileName()) && file_.Pattern() != QLatin1String("*.svf")) {
+        file_.SetPattern(QString());
+        (void)file_.Select(info.fileName());
+      }
+      path_box_.setText(full);  // the file that plays, whether the list shows it or not
+      return typed;
+  }
+  return typed;
+}
+
+QString FileChooser::FileName() const {
+  QString full;
+  const Typed typed = Classify(&full);
+  const QString name = QFileInfo(full).fileName();
+  return typed == Typed::File || (typed == Typed::Missing && !IsPattern(name)) ? name : QString();
+}
+
+void FileChooser::ShowHint() {
+  hint_.setText(Classify() == Typed::Missing ? QString::fromLatin1(kMissingHint) : QString());
+}
 
 }  // namespace tavrin::ui

@@ -5,7 +5,9 @@
 #include <string>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
@@ -62,10 +64,18 @@ class FolderList final : public QListWidget {
 };
 
 // File1: the files of one folder whose names end in "svf", in any letter
-// case, with or without a dot before them.
+// case, with or without a dot before them; or, once a pattern is typed, the
+// files that match it.
 class FileList final : public QListWidget {
  public:
   explicit FileList(QWidget* parent = nullptr);
+
+  // The names shown: a pattern with * and ? ([...] too), in any letter case;
+  // "*.svf" (or nothing) is the names that Matches.
+  void SetPattern(const QString& pattern);
+  [[nodiscard]] QString Pattern() const { return pattern_; }
+  // Selects the listed file of that name; false when it is not listed.
+  bool Select(const QString& name);
 
   [[nodiscard]] QString Path() const { return path_; }
   // Lists the folder's files, with none selected.
@@ -81,23 +91,45 @@ class FileList final : public QListWidget {
   static bool Matches(const QString& name);
 
  private:
+  [[nodiscard]] bool Shows(const QString& name) const;
   QString path_;
+  QString pattern_ = QStringLiteral("*.svf");
+  QRegularExpression wildcard_;  // of any pattern but the usual one
 };
 
-// The three lists and the path box, kept in step.
+// The three lists and the path box, kept in step. A click in the lists
+// writes the box; a text typed into the box (Enter, or before a run) moves
+// the lists: a file is chosen in its folder, a folder is opened, a pattern
+// (with * or ?) filters the file list. The hint beside the box says at once
+// when the typed path does not exist.
 class FileChooser {
  public:
-  FileChooser(DriveList& drive, FolderList& dir, FileList& file, QLineEdit& path_box);
+  FileChooser(DriveList& drive, FolderList& dir, FileList& file, QLineEdit& path_box, QLabel& hint);
 
   void Drive1_Change();
   void Dir1_Change();
   void File1_Click();
 
+  // What the box's text names, relative paths taken in the folder shown.
+  enum class Typed { Nothing, File, Folder, Pattern, Missing };
+  [[nodiscard]] Typed Classify(QString* absolute = nullptr) const;
+  // The lists follow the box, as Enter does; the box then holds the
+  // absolute path.
+  Typed Apply();
+  // The bare name of the file the box names (typed, or written by a click);
+  // empty for a folder, a pattern or nothing.
+  [[nodiscard]] QString FileName() const;
+
+  static constexpr const char* kMissingHint = "does not exist";
+
  private:
+  void ShowHint();
+
   DriveList& drive_;
   FolderList& dir_;
   FileList& file_;
   QLineEdit& path_box_;
+  QLabel& hint_;
   int last_good_drive_ = 0;
 };
 

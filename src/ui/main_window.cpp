@@ -185,7 +185,15 @@ void MainWindow::Build() {
                      "remembered values, RUNTEST clocks. Read when a run starts."));
   cmd_step_ = Button("cmd_step", "Step");
   cmd_breakstep_ = Button("cmd_breakstep", "Break");
-  chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_);
+  // Beside the path box: says at once that a typed path does not exist.
+  lbl_PathHint_ = Named(new QLabel, "lbl_PathHint");
+  QPalette hint_palette = lbl_PathHint_->palette();
+  hint_palette.setColor(QPalette::WindowText, QColor::fromRgb(kFailColour));
+  lbl_PathHint_->setPalette(hint_palette);
+  txt_filepath_->setToolTip(
+      QStringLiteral("The file that plays. Type a file, a folder or a pattern such as *.svf, then Enter: the lists "
+                     "follow it."));
+  chooser_ = std::make_unique<FileChooser>(*Drive1_, *Dir1_, *File1_, *txt_filepath_, *lbl_PathHint_);
 
   auto* lists = new QGridLayout;
   lists->addWidget(Drive1_, 0, 0);
@@ -196,6 +204,7 @@ void MainWindow::Build() {
   lists->setRowStretch(1, 1);
   auto* path_row = new QHBoxLayout;
   path_row->addWidget(txt_filepath_, 1);
+  path_row->addWidget(lbl_PathHint_);
   path_row->addWidget(cmd_Process_);
   auto* run_row = new QHBoxLayout;
   run_row->addWidget(chk_SingleStep_);
@@ -305,7 +314,17 @@ void MainWindow::EmptyBar() {
   progress_pending_ = false;
   pb1_->setRange(0, progress_max_);
   pb1_->setValue(0);
+  SetTimeLeft("");
+  pb1_->setTextVisible(false);
 }
+
+void MainWindow::SetTimeLeft(std::string_view text) {
+  // The share of the work done, and during a run the time left once it
+  // can be told.
+  pb1_->setFormat(text.empty() ? QStringLiteral("%p%") : QStringLiteral("%p%, ") + FromBytes(text));
+}
+
+QString MainWindow::ProgressText() const { return pb1_->isTextVisible() ? pb1_->text() : QString(); }
 
 void MainWindow::CloseClicked() {
   player_.cmd_CloseInterface_Click();
@@ -327,15 +346,10 @@ void MainWindow::ShowVerdict(std::uint64_t started_us) {
   run_messages_.clear();
   if (!facts) return;  // refused, or the file unusable: the message said why
 
-  // The bar is full only when the file was played to its end; otherwise it
-  // shows the lines before the statement the run stopped at.
-  if (facts->end == player::RunFacts::End::Completed) {
-    progress_value_ = std::max(progress_max_, 0);
-  } else {
-    const auto done = facts->line > 0 ? facts->line - 1 : 0;
-    progress_value_ = static_cast<int>(std::min<std::uint64_t>(done, static_cast<std::uint64_t>(progress_max_)));
-    if (progress_max_ <= 0) pb1_->setValue(pb1_->minimum());
-  }
+  // The run has left the bar full when it reached the end of the file, and
+  // at the work before the statement it stopped at otherwise; a file with
+  // no work, shown full, is empty again after a failure.
+  if (facts->end != player::RunFacts::End::Completed && progress_max_ <= 0) pb1_->setValue(pb1_->minimum());
   const std::string line = player::SummaryLine(*facts);
   player_.log.AppendLog(line);
   const QRgb colour = facts->end == player::RunFacts::End::Completed  ? kPassColour
@@ -352,6 +366,9 @@ void MainWindow::ProcessClicked() {
     player_.cmd_Process_Click();  // turned away by the run underneath
     return;
   }
+  // A typed text is used as typed: the lists follow it, and a folder or a
+  // pattern chooses no file.
+  (void)chooser_->Apply();
   run_messages_.clear();
   lbl_Verdict_->clear();
   EmptyBar();
@@ -474,7 +491,7 @@ std::string MainWindow::InterfaceText() const { return ToBytes(cmb_Interfaces_->
 void MainWindow::SetDevStateColour(std::uint32_t colour) { sh_DevState_->SetColour(colour); }
 void MainWindow::SetIspStateColour(std::uint32_t colour) { sh_ISPState_->SetColour(colour); }
 
-std::string MainWindow::SelectedFileName() const { return ToBytes(File1_->FileName()); }
+std::string MainWindow::SelectedFileName() const { return ToBytes(chooser_->FileName()); }
 std::string MainWindow::FilePathText() const { return ToBytes(txt_filepath_->text()); }
 void MainWindow::SetFilePathText(const std::string& text) { txt_filepath_->setText(FromBytes(text)); }
 std::string MainWindow::DirPath() const { return ToBytes(Dir1_->Path()); }
@@ -496,6 +513,7 @@ void MainWindow::SetDirPath(const std::string& path) {
 
 void MainWindow::SetProgressMax(int max) {
   progress_max_ = max;
+  pb1_->setTextVisible(true);  // a run has begun
   // A file without lines has nothing left to do: the bar shows full.
   if (max <= 0) {
     pb1_->setRange(0, 1);

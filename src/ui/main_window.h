@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 
@@ -98,6 +99,10 @@ class MainWindow final : public QWidget, public tavrin::Window {
   void UseSettings(std::unique_ptr<QSettings> settings);
   void SetProgressMax(int max) override;
   void SetProgressValue(int value) override;
+  void SetTimeLeft(std::string_view text) override;
+  // What the bar says: the share of the work done and the time left; empty
+  // while it shows no text (before a run, after Close Interface).
+  [[nodiscard]] QString ProgressText() const;
   void AppendLog(std::string_view text) override;
   void AppendLogNoBreak(std::string_view text) override;
   void ReplaceLog(std::string_view text) override;
@@ -148,6 +153,7 @@ class MainWindow final : public QWidget, public tavrin::Window {
   FolderList* Dir1_ = nullptr;
   FileList* File1_ = nullptr;
   QLineEdit* txt_filepath_ = nullptr;
+  QLabel* lbl_PathHint_ = nullptr;
   QPushButton* cmd_Process_ = nullptr;
   QCheckBox* chk_SingleStep_ = nullptr;
   QCheckBox* chk_StandardSvf_ = nullptr;

@@ -72,7 +72,12 @@ TEST(ProgressBar, OnlyARunShowsItAndItGoesAtTheEnd) {
   EXPECT_EQ(Contents(c.file), "") << "no bar before a run sets its length";
   c.window.SetProgressMax(250);
   c.window.SetProgressValue(25);
-  EXPECT_EQ(Contents(c.file), "\r[####                                    ] 25/250 lines\x1b[K");
+  EXPECT_EQ(Contents(c.file), "\r[####                                    ] 10%\x1b[K");
+  // The time left follows the share once the run can tell it, at the bar's pace.
+  c.clock.SleepMs(100);
+  c.window.SetTimeLeft("about 3 min 20 s left");
+  const std::string tail = "] 10%, about 3 min 20 s left\x1b[K";
+  EXPECT_EQ(Contents(c.file).substr(Contents(c.file).size() - tail.size()), tail);
   c.window.Finish();
   EXPECT_EQ(Contents(c.file).substr(Contents(c.file).size() - 4), "\r\x1b[K");
 }
@@ -82,8 +87,8 @@ TEST(ProgressBar, TheFirstDrawOfARunNeverShowsTheValueBeforeIt) {
   c.window.SetProgressValue(100);  // start-up, or the last run
   c.window.SetProgressMax(1603);
   c.window.ProcessPendingEventsNow();
-  EXPECT_EQ(Contents(c.file).find("100/1603"), std::string::npos) << Contents(c.file);
-  EXPECT_NE(Contents(c.file).find("] 0/1603 lines"), std::string::npos) << Contents(c.file);
+  EXPECT_EQ(Contents(c.file).find("] 6%"), std::string::npos) << Contents(c.file);  // 100 of 1603
+  EXPECT_NE(Contents(c.file).find("] 0%\x1b[K"), std::string::npos) << Contents(c.file);
 }
 
 TEST(ProgressBar, TheLogStaysWholeAndTheBarIsRedrawnAtMostTenTimesASecond) {

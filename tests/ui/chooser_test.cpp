@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
@@ -161,20 +162,84 @@ class ChooserTest : public QObject {
     QCOMPARE(dir->Path(), tree.root);
   }
 
-  // Path typed: nothing else changes.
-  void pathTyped() {
+  // Text typed into the path box after a click in the file list: the
+  // highlight goes at once and a path that does not exist is said at once;
+  // Enter moves the lists: a file is chosen in its folder, a folder opened,
+  // a pattern filters the file list. "@" stands for the tree's root.
+  void typedText_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("folder");     // shown after Enter, under the root
+    QTest::addColumn<QStringList>("names");  // the file list after Enter
+    QTest::addColumn<QString>("selected");   // in the file list
+    QTest::addColumn<QString>("chosen");     // the file a run would play
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("missing");
+    const QStringList usual{"a.svf", "B.SVF", "boardsvf", "c.xsvf"};
+    const auto row = [](const char* tag, const char* typed, const char* folder, const QStringList& names,
+                        const char* selected, const char* chosen, const char* box, bool missing) {
+      QTest::newRow(tag) << QString::fromLatin1(typed) << QString::fromLatin1(folder) << names
+                         << QString::fromLatin1(selected) << QString::fromLatin1(chosen) << QString::fromLatin1(box)
+                         << missing;
+    };
+    row("file in a subfolder", "sub2/x.svf", "/sub2", {"x.svf"}, "x.svf", "x.svf", "@/sub2/x.svf", false);
+    row("absolute file", "@/B.SVF", "", usual, "B.SVF", "B.SVF", "@/B.SVF", false);
+    row("file the list does not show", "d.txt", "", usual, "", "d.txt", "@/d.txt", false);
+    row("folder", "sub2", "/sub2", {"x.svf"}, "", "", "@/sub2/*.svf", false);
+    row("folder, unclean", "@/sub1/../sub2/", "/sub2", {"x.svf"}, "", "", "@/sub2/*.svf", false);
+    row("pattern", "b*", "", {"B.SVF", "boardsvf"}, "", "", "@/b*", false);
+    row("pattern in a folder", "sub2/*.SVF", "/sub2", {"x.svf"}, "", "", "@/sub2/*.svf", false);
+    row("missing file", "none.svf", "", usual, "", "none.svf", "none.svf", true);
+    row("pattern in a missing folder", "nowhere/*.svf", "", usual, "", "", "nowhere/*.svf", true);
+  }
+  void typedText() {
+    QFETCH(QString, typed);
+    QFETCH(QString, folder);
+    QFETCH(QStringList, names);
+    QFETCH(QString, selected);
+    QFETCH(QString, chosen);
+    QFETCH(QString, box);
+    QFETCH(bool, missing);
     Tree tree;
     UiRig rig;
     Open(rig, tree);
     auto* files = rig.Get<FileList>("File1");
-    ClickRow(files, 0);
     auto* path = rig.Get<QLineEdit>("txt_filepath");
-    path->selectAll();
-    QTest::keyClicks(path, QStringLiteral("/elsewhere/b.svf"));
-    QCOMPARE(path->text(), QStringLiteral("/elsewhere/b.svf"));
+    const auto* hint = rig.Get<QLabel>("lbl_PathHint");
+    ClickRow(files, 0);
     QCOMPARE(rig.window->SelectedFileName(), std::string("a.svf"));
-    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), tree.root);
-    QCOMPARE(files->Path(), tree.root);
+    path->selectAll();
+    QTest::keyClicks(path, typed.replace(QLatin1Char('@'), tree.root));
+    QCOMPARE(files->FileName(), QString());  // the highlight never plays instead
+    QCOMPARE(hint->text(), missing ? QStringLiteral("does not exist") : QString());
+    QTest::keyClick(path, Qt::Key_Return);
+    QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), tree.root + folder);
+    QCOMPARE(files->Names(), names);
+    QCOMPARE(files->FileName(), selected);
+    QCOMPARE(rig.window->SelectedFileName(), chosen.toStdString());
+    QCOMPARE(path->text(), box.replace(QLatin1Char('@'), tree.root));
+    QCOMPARE(hint->text().isEmpty(), !missing);
+  }
+
+  // The hint goes as soon as the text names something again; a pattern
+  // stays when another folder is opened.
+  void hintAndPatternFollowTheText() {
+    Tree tree;
+    UiRig rig;
+    Open(rig, tree);
+    auto* path = rig.Get<QLineEdit>("txt_filepath");
+    const auto* hint = rig.Get<QLabel>("lbl_PathHint");
+    path->selectAll();
+    QTest::keyClicks(path, QStringLiteral("a.sv"));
+    QCOMPARE(hint->text(), QStringLiteral("does not exist"));
+    QTest::keyClicks(path, QStringLiteral("f"));
+    QCOMPARE(hint->text(), QString());
+    path->selectAll();
+    QTest::keyClicks(path, QStringLiteral("*.xsvf"));
+    QTest::keyClick(path, Qt::Key_Return);
+    QCOMPARE(rig.Get<FileList>("File1")->Names(), QStringList{"c.xsvf"});
+    rig.window->SetDirPath((tree.root + QStringLiteral("/sub2")).toStdString());
+    QCOMPARE(path->text(), tree.root + QStringLiteral("/sub2/*.xsvf"));
+    QCOMPARE(rig.Get<FileList>("File1")->Names(), QStringList{});
   }
 
   // At the root the composed text has two separators in a row.

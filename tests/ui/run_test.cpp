@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -43,8 +44,11 @@ const std::string kFile =
     "  TDO (A5) MASK (FF);\r\n"
     "RUNTEST 10 TCK;\r\n"
     "SDR 16 TDI (1234) TDO (1234) MASK (FFFF);\r\n";
-constexpr int kLines = 7;
 constexpr int kStatements = 5;
+// The bar's work before each statement of kFile, and of the whole file: a
+// unit a statement, one a bit, and RUNTEST 10 TCK's 1 ms wait as 100.
+const std::vector<int> kWorkBefore{0, 1, 1 + (1 + 8), 1 + 2 * (1 + 8), 1 + 2 * (1 + 8) + (1 + 100)};
+constexpr int kWork = 1 + 2 * (1 + 8) + (1 + 100) + (1 + 16);
 
 // The line that ends the log of a whole run of kFile on the fake chip.
 const std::string kPassed = "run.svf: 5 statements, 2 checks passed, 0.00 s; on FT232R USB UART";
@@ -139,8 +143,8 @@ class RunTest : public QObject {
     rig.Click("cmd_Process");
 
     QCOMPARE(rig.waits, kStatements);
-    // While the operator looks, the bar shows the lines read so far.
-    QCOMPARE(bar_at_wait, (std::vector<int>{2, 3, 5, 6, 7}));
+    // While the operator looks, the bar shows the work done so far.
+    QCOMPARE(bar_at_wait, kWorkBefore);
     QCOMPARE(echoed_at_wait.front(), std::string("> ENDDR IDLE;"));
     QCOMPARE(echoed_at_wait[2], std::string("> SDR 8 TDI (A5) TDO (A5) MASK (FF);"));
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
@@ -152,8 +156,9 @@ class RunTest : public QObject {
                       0) == 0);
     QVERIFY(Contains(log, "Sent: A5\r\nGot: A5\r\nMasked Expectation: A5, Masked Result: A5 Pass!\r\n"));
     QVERIFY(Contains(log, "Masked Expectation: 1234, Masked Result: 1234 Pass!\r\n"));
-    QCOMPARE(rig.Bar()->maximum(), kLines);
-    QCOMPARE(rig.Bar()->value(), kLines);
+    QCOMPARE(rig.Bar()->maximum(), kWork);
+    QCOMPARE(rig.Bar()->value(), kWork);
+    QCOMPARE(rig.window->ProgressText(), QStringLiteral("100%"));
     QVERIFY(rig.Get<LogPane>("txt_log")->CaretAtEnd());
   }
 
@@ -168,8 +173,7 @@ class RunTest : public QObject {
     QCOMPARE(first, CoreLog(rig.path, QStringLiteral("run.svf")) + kPassed + "\r\n");
     rig.Click("cmd_Process");
     QCOMPARE(rig.window->LogText(), first);
-    QCOMPARE(rig.Bar()->value(), kLines);
-    QVERIFY(rig.window->EventPasses() >= 0);
+    QCOMPARE(rig.Bar()->value(), kWork);
   }
 
   // Break at the third wait: the run ends there, the bar short of the
@@ -190,7 +194,7 @@ class RunTest : public QObject {
         "run.svf:4: stopped by the operator; on FT232R USB UART\r\n";
     QCOMPARE(log.substr(log.size() - tail.size()), tail);
     QVERIFY(!Contains(log, "Sent: A5"));
-    QCOMPARE(rig.Bar()->value(), 3);  // the lines before the held statement
+    QCOMPARE(rig.Bar()->value(), kWorkBefore[2]);  // the work before the held statement
     QVERIFY(rig.chip.open);           // the adapter stays open
     QVERIFY(rig.messages.empty());
   }
@@ -440,12 +444,12 @@ class RunTest : public QObject {
     QTest::addColumn<QRgb>("colour");
     QTest::addColumn<int>("bar");
     QTest::newRow("passed") << QByteArray::fromStdString(kFile) << 0 << QString::fromStdString(kPassed)
-                            << QRgb{0x008000} << kLines;
+                            << QRgb{0x008000} << kWork;
     QTest::newRow("check failed") << QByteArray("SIR 8 TDI (01);\r\nSDR 8 TDI (A5) TDO (5A);\r\n") << 0
                                   << QStringLiteral("run.svf:2: check failed: expected 5A, got A5, mask FF; on FT232R USB UART")
-                                  << QRgb{0xCC0000} << 1;
+                                  << QRgb{0xCC0000} << 1 + 8;
     QTest::newRow("stopped") << QByteArray::fromStdString(kFile) << 1
-                             << QStringLiteral("run.svf:2: stopped by the operator; on FT232R USB UART") << QRgb{0xAA5F00} << 1;
+                             << QStringLiteral("run.svf:2: stopped by the operator; on FT232R USB UART") << QRgb{0xAA5F00} << 0;
     QTest::newRow("failed") << QByteArray("STATE IDLE;\r\nFROB 3;\r\n") << 0
                             << QStringLiteral("run.svf:2: I don't know how to do a FROB; on FT232R USB UART") << QRgb{0xCC0000} << 1;
   }
@@ -471,6 +475,7 @@ class RunTest : public QObject {
     rig.operator_timer.stop();
     rig.Click("cmd_CloseInterface");
     QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(rig.window->ProgressText(), QString());
     QCOMPARE(rig.Get<IndicatorShape>("sh_ISPState")->Colour(), 255U);
     QCOMPARE(rig.window->VerdictText(), line);  // still there to read
   }
@@ -509,20 +514,80 @@ class RunTest : public QObject {
     QCOMPARE(rig.window->LogText(), std::string("Merrow Log...\r\n"));
   }
 
-  // An edited path box names the file that is played.
+  // After a click on run.svf, a typed text is what a run takes, as typed:
+  // a file plays (and the lists follow it), anything else is turned away
+  // with its own reason, never by opening the text. "@" is the folder.
+  void typedPathIsPlayed_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");  // empty: played
+    QTest::newRow("a file elsewhere") << "@/sub/other.svf" << "";
+    QTest::newRow("relative to the folder shown") << "sub/other.svf" << "";
+    QTest::newRow("not an .svf name") << "@/other.txt" << "Error - expecting a .SVF file";
+    QTest::newRow("a pattern") << "@/*.svf" << "Please choose a file first";
+    QTest::newRow("a folder") << "@/sub" << "Please choose a file first";
+    QTest::newRow("a file that does not exist") << "@/gone.svf" << "Cannot open @/gone.svf: ";
+  }
   void typedPathIsPlayed() {
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
     RunRig rig;
-    const QString other = QDir::cleanPath(rig.dir.path()) + QStringLiteral("/other.txt");
+    const QString folder = QDir::cleanPath(rig.dir.path());
+    QVERIFY(QDir(folder).mkpath(QStringLiteral("sub")));
+    const QString other = folder + QStringLiteral("/sub/other.svf");
     QVERIFY(WriteFile(other, "STATE IDLE;\r\n"));
+    QVERIFY(WriteFile(folder + QStringLiteral("/other.txt"), "STATE IDLE;\r\n"));
+    QCOMPARE(rig.window->SelectedFileName(), std::string("run.svf"));
     auto* box = rig.Get<QLineEdit>("txt_filepath");
     box->selectAll();
-    QTest::keyClicks(box, other);
+    QTest::keyClicks(box, typed.replace(QLatin1Char('@'), folder));
     rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
     rig.Click("cmd_Process");
-    QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + other.toStdString() +
-                                        "\r\n> STATE IDLE;\r\nother.txt: 1 statement, 0 checks passed, 0.00 s; on FT232R USB UART\r\n");
-    QCOMPARE(rig.Bar()->maximum(), 1);
-    QCOMPARE(rig.Bar()->value(), 1);
+    if (message.isEmpty()) {
+      QVERIFY(rig.messages.empty());
+      QCOMPARE(rig.window->LogText(), "Adapter: FT232R USB UART\r\nOpening " + other.toStdString() +
+                                          "\r\n> STATE IDLE;\r\nother.svf: 1 statement, 0 checks passed, 0.00 s; on "
+                                          "FT232R USB UART\r\n");
+      QCOMPARE(rig.Get<FolderList>("Dir1")->Path(), folder + QStringLiteral("/sub"));
+      QCOMPARE(rig.Get<FileList>("File1")->FileName(), QStringLiteral("other.svf"));
+      QCOMPARE(rig.Bar()->value(), rig.Bar()->maximum());
+      return;
+    }
+    QCOMPARE(rig.messages.size(), std::size_t{1});
+    QVERIFY2(rig.messages[0].rfind(message.replace(QLatin1Char('@'), folder).toStdString(), 0) == 0,
+             rig.messages[0].c_str());
+    QCOMPARE(rig.Core().driver.StatementsExecuted(), std::uint64_t{0});
+    QVERIFY(!Contains(rig.window->LogText(), "> STATE IDLE;"));
+    QCOMPARE(rig.Get<FileList>("File1")->FileName(), QString());  // run.svf no longer highlighted
+  }
+
+  // The bar counts work, not lines: through a file of three lines it moves
+  // inside the big scan by its bits, then with the wait's time, and says
+  // the time left once two seconds have gone.
+  void barCountsWork() {
+    RunRig rig("SIR 8 TDI (01);\r\nSDR 20000 TDI (0);\r\nRUNTEST 4 SEC;\r\n");
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.window->pump_interval_ms = 0;
+    std::vector<int> values;
+    QStringList texts;
+    rig.window->events_hook = [&] {
+      values.push_back(rig.Bar()->value());
+      texts << rig.window->ProgressText();
+    };
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    constexpr int kScanFrom = 1 + 8;
+    constexpr int kWaitFrom = kScanFrom + 1 + 20000;
+    QCOMPARE(rig.Bar()->maximum(), kWaitFrom + 1 + 4 * 100000);
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
+    const auto count_between = [&](int low, int high) {
+      return std::count_if(values.begin(), values.end(), [&](int v) { return v > low && v < high; });
+    };
+    QVERIFY(count_between(kScanFrom, kWaitFrom) > 10);           // inside the scan
+    QVERIFY(count_between(kWaitFrom + 1, rig.Bar()->maximum()) > 10);  // inside the wait
+    static const QRegularExpression kLeft(QStringLiteral("^\\d+%, about \\d s left$"));
+    QVERIFY2(!texts.filter(kLeft).isEmpty(), qPrintable(texts.join(QLatin1Char('|'))));
+    QVERIFY(texts.first().indexOf(QLatin1String("left")) < 0);  // not before two seconds
+    QCOMPARE(rig.window->ProgressText(), QStringLiteral("100%"));
   }
 
   // A file without lines leaves the bar full.
@@ -617,8 +682,8 @@ class RunTest : public QObject {
     QVERIFY(log.rfind("Adapter: virtual board (built-in board)\r\nOpening " + rig.path.toStdString() +
                           "\r\n> // read the IDCODE\r\n",
                       0) == 0);
-    QCOMPARE(rig.Bar()->value(), 4);
-    QCOMPARE(rig.Bar()->maximum(), 4);
+    QCOMPARE(rig.Bar()->value(), (1 + 8) + (1 + 32) + (1 + 8));
+    QCOMPARE(rig.Bar()->maximum(), rig.Bar()->value());
     QVERIFY(rig.messages.empty());
 
     // Again, with Break at the second wait: the IDCODE is never read.
@@ -632,7 +697,7 @@ class RunTest : public QObject {
     QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Failed);
     QVERIFY(!Contains(rig.window->LogText(), "Got: F6E5F093"));
     QVERIFY(Contains(rig.window->LogText(), "\r\n> SDR 32 TDI (00000000) TDO (F6E5F093) MASK (FFFFFFFF);\r\n"));
-    QCOMPARE(rig.Bar()->value(), 2);
+    QCOMPARE(rig.Bar()->value(), 1 + 8);
     QCOMPARE(rig.Get<IndicatorShape>("sh_DevState")->Colour(), kColourGreen);  // still open
   }
 #endif

@@ -32,7 +32,7 @@ const char* const kControls[] = {
     "Label4",  "cmb_TDO",   "Label5",         "cmb_TCK",           "Label2",      "cmb_TDI",
     "cmd_FTSetup", "sh_ISPState", "Line4",    "Drive1",            "Dir1",        "File1",
     "txt_filepath", "cmd_Process", "chk_SingleStep", "chk_StandardSvf", "cmd_step", "cmd_breakstep",
-    "txt_log", "lbl_Verdict", "pb1"};
+    "txt_log", "lbl_Verdict", "pb1", "lbl_PathHint"};
 
 const char* const kFocusOrder[] = {"cmd_Find",     "cmb_Interfaces", "cmd_OpenInterface", "cmd_CloseInterface",
                                    "cmd_FTSetup",  "txt_Baud",       "chk_MaxClk",        "cmb_TMS",
@@ -131,6 +131,7 @@ class WindowTest : public QObject {
     row("txt_log", "tavrin::ui::LogPane", "Merrow Log...\r\n");
     row("lbl_Verdict", "QLabel", "");
     row("pb1", "QProgressBar", "");
+    row("lbl_PathHint", "QLabel", "");
   }
 
   // Design-time contents, before start-up.
