@@ -34,6 +34,9 @@
 #ifdef TAVRIN_HAVE_ESTIMATE
 #include "adapter/usbsim/estimate.h"
 #include "board/board_spec.h"
+#include "board/models/catalogue.h"
+#include "jtag/parts.h"
+#include "player/rehearsal.h"
 #endif
 
 #ifndef TAVRIN_VERSION
@@ -222,7 +225,86 @@ struct Settings {
   bool quiet = false;
   bool standard = false;
   bool detect = false;
+  // A rehearsal: the virtual board holds a model of the part (--part, or
+  // the part the file identifies), blank or holding another design.
+  bool rehearse = false;
+  std::string part;
+  bool blank = false;
+  std::string board_state;
+  std::optional<board::BoardSpec> rehearsal_board;
+  std::string rehearsal_name;
 };
+
+// The parts a rehearsal can model, one line each.
+void PrintParts(std::FILE* out) {
+  std::fputs("PART          FAMILY          IR  IDENTIFIED BY\n", out);
+  for (const jtag::KnownPart* p : board::ModelledParts()) {
+    char id[64];
+    if (p->mask != 0) {
+      std::snprintf(id, sizeof id, "IDCODE %08X mask %08X", p->idcode, p->mask);
+    } else {
+      std::snprintf(id, sizeof id, "silicon ID %s", p->silicon_id != nullptr ? p->silicon_id : "");
+    }
+    std::fprintf(out, "%-13s %-15s %2u  %s\n", p->name, p->family, p->ir_bits, id);
+  }
+}
+
+// The board of a rehearsal, or the exit status when there is none; the
+// part comes from --part or from the file, and a line says which.
+int ChooseRehearsal(Settings& s, std::FILE* err) {
+  const jtag::KnownPart* part = nullptr;
+  if (!s.part.empty()) {
+    part = jtag::PartNamed(s.part);
+    if (part == nullptr || !board::IsModelled(*part)) {
+      std::fprintf(err, "tavrin-play: --part %s: no modelled part has that name (tavrin-play --list-parts)\n",
+                   s.part.c_str());
+      return kExitUnusable;
+    }
+  } else {
+    const player::PartOfFile found = player::IdentifyPart(s.file);
+    if (!found.error.empty()) {
+      std::fprintf(err, "tavrin-play: cannot read %s: %s\n", s.file.c_str(), found.error.c_str());
+      return kExitUnusable;
+    }
+    if (found.part == nullptr) {
+      std::fprintf(err, "tavrin-play: %s identifies no part: it checks no IDCODE or silicon-ID words of a part "
+                        "the virtual board knows; choose one with --part (tavrin-play --list-parts)\n",
+                   s.file.c_str());
+      return kExitUnusable;
+    }
+    if (!board::IsModelled(*found.part)) {
+      std::fprintf(err, "tavrin-play: %s:%llu checks for part %s (%s), which the virtual board does not model yet; "
+                        "choose a part with --part (tavrin-play --list-parts)\n",
+                   s.file.c_str(), static_cast<unsigned long long>(found.line), found.part->name, found.part->family);
+      return kExitUnusable;
+    }
+    part = found.part;
+    std::fprintf(err, "tavrin-play: %s:%llu checks for part %s (%s): rehearsing on a model of it\n", s.file.c_str(),
+                 static_cast<unsigned long long>(found.line), part->name, part->family);
+  }
+  board::ModelChoice choice;
+  choice.part = part->name;
+  choice.blank = s.blank;
+  board::BoardSpec b;
+  b.chain.push_back(board::ModelledDevice(choice));
+  s.rehearsal_board = std::move(b);
+  s.rehearsal_name = std::string(part->name) + (s.blank ? ", blank" : ", holding another design");
+  return kExitOk;
+}
+
+// The modelled parts' accounts after a run, in the log, and a line before
+// the summary when a part did not carry out every step.
+void ReportRehearsal(ConsoleWindow& window, const std::vector<std::string>& report, std::size_t refusals,
+                     std::vector<std::string>& lines_before_summary) {
+  if (report.empty()) return;
+  window.AppendLog("Rehearsal:");
+  for (const auto& l : report) window.AppendLog("  " + l);
+  if (refusals != 0) {
+    lines_before_summary.push_back("tavrin-play: " + std::to_string(refusals) +
+                                   (refusals == 1 ? " step" : " steps") +
+                                   " of the file not carried out by the modelled parts (see the rehearsal above)");
+  }
+}
 
 // The option that asked for the virtual board.
 std::string VirtualOption(const Settings& s) { return s.board.empty() ? "--virtual" : "--board " + s.board; }
@@ -418,7 +500,10 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
   options.standard_reading = s.standard;
   options.rate = s.rate ? rate : std::string();
   options.stop_on_failed_check = false;
-  if (!s.board.empty()) {
+  if (s.rehearsal_board) {
+    options.board = s.rehearsal_board;
+    options.board_name = s.rehearsal_name;
+  } else if (!s.board.empty()) {
     auto loaded = board::LoadBoardFile(s.board);
     if (!loaded.board) {
       std::fprintf(err, "tavrin-play: %s\n", loaded.error.c_str());
@@ -427,6 +512,7 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
     options.board = *loaded.board;
     options.board_name = std::filesystem::path(s.board).filename().string();
   }
+  options.board_state_file = s.board_state;
   if (std::any_of(s.pins.begin(), s.pins.end(), [](const auto& pin) { return pin.has_value(); })) {
     adapter::usbsim::EstimateOptions::Pins pins;
     int* const fields[kSignalCount] = {&pins.tck, &pins.tms, &pins.tdi, &pins.tdo};
@@ -446,11 +532,13 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
   std::optional<RunFacts> facts;
   int status = kExitOk;
   std::uint64_t checks_failed = 0;
+  std::vector<std::string> rehearsal;
+  std::size_t refusals = 0;
   for (const char* name : {"frame", "fast"}) {
     const bool first = !facts.has_value();
     RunFacts f = first ? RunFacts{} : *facts;
     f.file = s.file;
-    f.adapter = "virtual board (" + (s.board.empty() ? std::string("built-in board") : options.board_name) +
+    f.adapter = "virtual board (" + (options.board_name.empty() ? std::string("built-in board") : options.board_name) +
                 ") on a simulated USB FT232R";
     if (options.stop()) {
       // A signal before the run: nothing (more) is played.
@@ -477,6 +565,8 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
     lines.push_back(adapter::usbsim::EstimateLine(result, name));
     if (result.outcome != svf::RunOutcome::Completed || result.checks_failed != 0) status = kExitRunFailed;
     if (first) {
+      rehearsal = result.rehearsal;
+      refusals = result.refusals;
       checks_failed = result.checks_failed;
       f.seconds = seconds;
       f.line = result.stop_line;
@@ -503,6 +593,8 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
     lines.push_back(std::to_string(checks_failed) + (checks_failed == 1 ? " check" : " checks") +
                     " not met on the virtual board");
   }
+  ReportRehearsal(window, rehearsal, refusals, lines);
+  if (refusals != 0 && status == kExitOk) status = kExitRunFailed;
   window.Finish();
   return Conclude(window, facts, status, lines);
 #else
@@ -558,6 +650,13 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   app.add_flag("--standard", s.standard, "read the file as standard SVF, revision E (\"!\" comments, header and "
                                          "trailer bits, remembered values, RUNTEST clocks)");
   app.add_flag("--detect", s.detect, "reset the chain and list each device's IDCODE and maker, and the IR length");
+  bool list_parts = false;
+  app.add_flag("--rehearse", s.rehearse,
+               "play into a model of the part the file checks for (its IDCODE or silicon ID) on the virtual board");
+  app.add_option("--part", s.part, "rehearse on this modelled part (implies --rehearse)");
+  app.add_flag("--blank", s.blank, "the rehearsed part starts blank, not holding another design");
+  app.add_option("--board-state", s.board_state, "keep the modelled parts' flash in this file between runs");
+  app.add_flag("--list-parts", list_parts, "list the parts a rehearsal can model, and exit");
   bool estimate = false;
   app.add_flag("--estimate", estimate,
                "play through a simulated USB FT232R in simulated time and say how long the file would take");
@@ -577,6 +676,30 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
     std::fprintf(out, "tavrin-play %s\n", TAVRIN_VERSION);
     return FinishStdio(out, err, kExitOk);
   }
+  if (list_parts) {
+    PrintParts(out);
+    return FinishStdio(out, err, kExitOk);
+  }
+  if (!s.part.empty()) s.rehearse = true;
+  if (s.rehearse && !s.board.empty()) {
+    std::fputs("tavrin-play: a rehearsal builds its board from the part; a --board names its parts itself\n", err);
+    return kExitUnusable;
+  }
+  if (s.rehearse && (s.device || !s.serial.empty() || s.detect)) {
+    std::fputs("tavrin-play: a rehearsal plays a file into the virtual board; --device, --serial and --detect do "
+               "not apply\n", err);
+    return kExitUnusable;
+  }
+  if (s.blank && !s.rehearse) {
+    std::fputs("tavrin-play: --blank applies to a rehearsal (--rehearse or --part)\n", err);
+    return kExitUnusable;
+  }
+  if (!s.board_state.empty() && !s.rehearse && s.board.empty()) {
+    std::fputs("tavrin-play: --board-state keeps modelled parts' flash: it goes with --rehearse, --part, or a --board "
+               "that names parts\n", err);
+    return kExitUnusable;
+  }
+  if (s.rehearse) s.virtual_board = true;
   if (!s.board.empty()) s.virtual_board = true;
   if (s.detect && !s.file.empty()) {
     std::fprintf(err, "tavrin-play: --detect plays no file; %s was given as well\nRun with --help for the options.\n",
@@ -678,6 +801,9 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
       }
     }
   }
+  if (s.rehearse) {
+    if (const int status = ChooseRehearsal(s, err); status != kExitOk) return status;
+  }
   if (!tck_line.empty() && !s.list) std::fprintf(err, "%s\n", tck_line.c_str());
   if (estimate) return Estimate(s, rate_text, out, err);
 
@@ -685,9 +811,14 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   const SignalCatcher catcher;
   std::unique_ptr<devices::SystemDevices> system;
   adapter::D2xx* chip = environment.chip;
+  SystemClock clock;
   if (chip == nullptr) {
     devices::Options options;
     options.board_file = s.board;
+    options.board = s.rehearsal_board;
+    options.board_name = s.rehearsal_name;
+    options.board_state_file = s.board_state;
+    options.clock = &clock;
     options.vcd_file = vcd;
     options.trace_file = trace;
     std::string error;
@@ -702,7 +833,6 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   CoarseClock console_clock;
   ConsoleWindow window(out, err, ConsoleSettings::Detect(out, err, s.quiet || s.detect), console_clock);
   window.terminal = environment.terminal;
-  SystemClock clock;
   player::Player p(window, *chip, clock);
   window.awaiting_step = [&p] { return p.flags.AwaitingStep == kTrue; };
   window.step = [&p] { p.cmd_step_Click(); };
@@ -714,8 +844,16 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   // Every way out of a run closes the adapter and releases its pins.
   ShutDown(p);
   if (p.adapter.CloseFailed() && status == kExitOk) status = kExitRunFailed;
+  std::vector<std::string> lines_before_summary;
+  if (system) {
+    std::vector<std::string> report;
+    const std::string state_error = system->EndRehearsal(&report);
+    ReportRehearsal(window, report, system->Refusals(), lines_before_summary);
+    if (!state_error.empty()) lines_before_summary.push_back("tavrin-play: " + state_error);
+    if ((!state_error.empty() || system->Refusals() != 0) && status == kExitOk) status = kExitRunFailed;
+  }
   window.Finish();
-  return Conclude(window, facts, status);
+  return Conclude(window, facts, status, lines_before_summary);
 }
 
 }  // namespace tavrin::cli

@@ -98,6 +98,8 @@ class Devices final : public SystemDevices {
 
   adapter::D2xx& Chip() override { return *chip_; }
 
+  [[nodiscard]] std::size_t Refusals() const override { return board::Refusals(virtual_->Chain()); }
+
   std::string EndRehearsal(std::vector<std::string>* report) override {
     *report = board::RehearsalReport(virtual_->Chain());
     if (state_file_.empty()) return {};

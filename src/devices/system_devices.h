@@ -51,6 +51,8 @@ class SystemDevices {
   // and their flash written to the state file. Empty, or what went wrong
   // with the state file.
   virtual std::string EndRehearsal(std::vector<std::string>* report) = 0;
+  // The steps the modelled parts did not carry out, all told.
+  [[nodiscard]] virtual std::size_t Refusals() const = 0;
 };
 
 }  // namespace tavrin::devices
