@@ -33,6 +33,9 @@ constexpr KnownPart kParts[] = {
     {"EPM570", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000", 14},
     {"5M40Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 0000", 13},
     {"5M240Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 00C0", 13},
+    // EPM240-compatible; its file reads one 32-bit word after instruction
+    // 006, and with bit 0 clear that word is no IEEE IDCODE.
+    {"AG256", "AG256", 0, 0, 10, "00057620"},
 };
 
 }  // namespace
