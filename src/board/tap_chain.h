@@ -144,9 +144,13 @@ class TapChain {
 
   // The board's time, which modelled parts measure their waits by. Each
   // rising TCK edge moves it on by one TCK period; whoever drives the pins
-  // can move it on further (never back) as its clock advances.
+  // moves it on by as much as its own clock advanced since it last said
+  // (never back): a wait after the edges were clocked adds to their time.
   void SetTckPeriodNs(std::uint64_t ns) { tck_ns_ = ns; }
-  void AdvanceTo(std::uint64_t now_ns) { now_ns_ = std::max(now_ns_, now_ns); }
+  void AdvanceTo(std::uint64_t now_ns) {
+    if (now_ns > driver_ns_) now_ns_ += now_ns - driver_ns_;
+    driver_ns_ = std::max(driver_ns_, now_ns);
+  }
   [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
   // The run ends: modelled parts take a spell in Run-Test/Idle as ended.
   void EndRun() {
@@ -159,6 +163,7 @@ class TapChain {
   std::uint64_t rising_edges_ = 0;
   std::uint64_t falling_edges_ = 0;
   std::uint64_t now_ns_ = 0;
+  std::uint64_t driver_ns_ = 0;  // the driver's clock when it last said
   std::uint64_t tck_ns_ = 0;
 };
 

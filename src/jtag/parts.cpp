@@ -28,11 +28,14 @@ constexpr KnownPart kParts[] = {
     {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
     {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},
     // Their files check silicon-ID words; EPM240 and EPM570 read the same
-    // words and differ in the address length.
-    {"EPM240", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000"},
-    {"EPM570", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000"},
-    {"5M40Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 0000"},
-    {"5M240Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 00C0"},
+    // words and differ in the length of the address shifted before them.
+    {"EPM240", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000", 13},
+    {"EPM570", "MAX II", 0, 0, 10, "8232 2AA2 4A82 0C2C 0000", 14},
+    {"5M40Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 0000", 13},
+    {"5M240Z", "MAX V", 0, 0, 10, "8232 2AA2 4A82 8C0C 00C0", 13},
+    // EPM240-compatible; its file reads one 32-bit word after instruction
+    // 006, and with bit 0 clear that word is no IEEE IDCODE.
+    {"AG256", "AG256", 0, 0, 10, "00057620"},
 };
 
 }  // namespace

@@ -21,6 +21,11 @@ struct KnownPart {
   // Parts whose vendor files check silicon-ID words rather than the IDCODE:
   // those words, as the files read them ("8232 2AA2 4A82 0C2C 0000").
   const char* silicon_id = nullptr;
+  // For those parts: the length of the address that their files shift just
+  // before reading the silicon-ID words (13 or 14 bits on MAX II and MAX V).
+  // Parts with the same words differ in it (EPM240 13, EPM570 14); 0 when
+  // the part has no such address.
+  unsigned id_address_bits = 0;
 };
 
 // The known parts, one table.

@@ -41,7 +41,10 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"hackrf__default.svf", "XC2C64A", false},
                                            VendorFile{"hackrf__sgpio_if_passthrough.svf", "XC2C64A", false},
                                            VendorFile{"jAER-mirror__USBAER_top_level.svf", "XC2C256", false},
-                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false}),
+                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false},
+                                           VendorFile{"GR8RAM__GR8RAM.svf", "EPM240", true},
+                                           VendorFile{"pistorm__bitstream.svf", "EPM570", true},
+                                           VendorFile{"mayhem-firmware__portapack_h1_cpld.svf", "5M40Z", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            n = n.substr(n.find("__") + 2);

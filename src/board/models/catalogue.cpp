@@ -12,6 +12,8 @@ namespace {
 
 const FamilyModel kFamilies[] = {
     {"CoolRunner-II", MakeCoolRunner2, CoolRunner2Waits},
+    {"MAX II", MakeMaxII, MaxIIWaits},
+    {"MAX V", MakeMaxII, MaxIIWaits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {
