@@ -121,6 +121,7 @@ class TapChain {
   void Rise(bool tms, bool tdi) {
     ++rising_edges_;
     now_ns_ += tck_ns_;
+    clocked_ns_ += tck_ns_;
     bool in = tdi;
     for (auto& d : devices_) {
       const bool out = d.Tdo();  // the level before this edge, which the next device samples
@@ -143,13 +144,22 @@ class TapChain {
   [[nodiscard]] std::uint64_t FallingEdges() const { return falling_edges_; }
 
   // The board's time, which modelled parts measure their waits by. Each
-  // rising TCK edge moves it on by one TCK period; whoever drives the pins
-  // moves it on by as much as its own clock advanced since it last said
-  // (never back): a wait after the edges were clocked adds to their time.
+  // rising TCK edge moves it on by one TCK period. Whoever drives the pins
+  // says what its own clock reads; between two such reports the board's
+  // time moves on by the larger of the two, the TCK periods clocked and the
+  // clock's advance. On a real adapter the clocks take the clock's time;
+  // here they may take none (a simulated clock stands still while scans
+  // are clocked), and a wait that follows counts in full. Neither runs
+  // ahead of the other for long, so a later wait is never swallowed.
   void SetTckPeriodNs(std::uint64_t ns) { tck_ns_ = ns; }
-  void AdvanceTo(std::uint64_t now_ns) {
-    if (now_ns > driver_ns_) now_ns_ += now_ns - driver_ns_;
-    driver_ns_ = std::max(driver_ns_, now_ns);
+  void AdvanceTo(std::uint64_t driver_ns) {
+    if (reported_) {
+      const std::uint64_t moved = driver_ns > driver_ns_ ? driver_ns - driver_ns_ : 0;
+      if (moved > clocked_ns_) now_ns_ += moved - clocked_ns_;
+    }
+    reported_ = true;
+    driver_ns_ = std::max(driver_ns_, driver_ns);
+    clocked_ns_ = 0;
   }
   [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
   // The run ends: modelled parts take a spell in Run-Test/Idle as ended.
@@ -163,7 +173,9 @@ class TapChain {
   std::uint64_t rising_edges_ = 0;
   std::uint64_t falling_edges_ = 0;
   std::uint64_t now_ns_ = 0;
-  std::uint64_t driver_ns_ = 0;  // the driver's clock when it last said
+  std::uint64_t driver_ns_ = 0;   // the driver's clock when it last said
+  std::uint64_t clocked_ns_ = 0;  // TCK periods clocked since then
+  bool reported_ = false;
   std::uint64_t tck_ns_ = 0;
 };
 
