@@ -5,6 +5,7 @@
 // simulated time, through the player as the operator runs it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,6 +26,25 @@ inline BoardSpec BoardOf(const std::vector<ModelChoice>& parts) {
   for (const auto& p : parts) b.chain.push_back(ModelledDevice(p));
   return b;
 }
+
+// The computer's clock in simulated time, never behind the board's: the
+// chip clocks what is written at its own pace, and a read of its answers
+// returns only once it has, as on the real chip. (Else a wait timed from
+// that read would start before the chip reached Run-Test/Idle and give the
+// part less than the file asks.)
+class BoardClock final : public Clock {
+ public:
+  explicit BoardClock(const VirtualD2xx& chip) : chip_(chip) {}
+  void SleepMs(std::uint32_t ms) override { now_us_ = NowMicros() + std::uint64_t{ms} * 1000U; }
+  void SleepBriefly() override { now_us_ = NowMicros() + 100U; }
+  [[nodiscard]] std::uint64_t NowMicros() const override {
+    return std::max(now_us_, (chip_.Chain().NowNs() + 999U) / 1000U);
+  }
+
+ private:
+  const VirtualD2xx& chip_;
+  std::uint64_t now_us_ = 0;
+};
 
 struct Rehearsal {
   explicit Rehearsal(const std::vector<ModelChoice>& parts) : chip(BoardOf(parts)) { chip.SetClock(&clock); }
@@ -66,8 +86,8 @@ struct Rehearsal {
     return r;
   }
 
-  FakeClock clock;
   VirtualD2xx chip;
+  BoardClock clock{chip};
   MemoryWindow window;
   player::Player player{window, chip, clock};
   bool loaded = false;
