@@ -12,6 +12,8 @@ namespace {
 
 const FamilyModel kFamilies[] = {
     {"CoolRunner-II", MakeCoolRunner2, CoolRunner2Waits},
+    {"ATF15xxAS", MakeAtf15xx, Atf15xxWaits},
+    {"ispMACH 4000", MakeIspMach4000, IspMach4000Waits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

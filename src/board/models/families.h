@@ -24,5 +24,9 @@ struct FamilyModel {
 
 std::unique_ptr<DeviceModel> MakeCoolRunner2(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> CoolRunner2Waits();
+std::unique_ptr<DeviceModel> MakeAtf15xx(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Atf15xxWaits();
+std::unique_ptr<DeviceModel> MakeIspMach4000(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> IspMach4000Waits();
 
 }  // namespace tavrin::board
