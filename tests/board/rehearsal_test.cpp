@@ -41,7 +41,10 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"hackrf__default.svf", "XC2C64A", false},
                                            VendorFile{"hackrf__sgpio_if_passthrough.svf", "XC2C64A", false},
                                            VendorFile{"jAER-mirror__USBAER_top_level.svf", "XC2C256", false},
-                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false}),
+                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false},
+                                           VendorFile{"ATF150x_uDEV__leds.svf", "ATF1502AS", false},
+                                           VendorFile{"LPC2LCD__LPC2LCD.svf", "LC4032V", true},
+                                           VendorFile{"R3DUX__R3DUX.svf", "LC4256V", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            n = n.substr(n.find("__") + 2);
