@@ -2,6 +2,7 @@
 
 #pragma once
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -121,7 +122,6 @@ class TapChain {
   void Rise(bool tms, bool tdi) {
     ++rising_edges_;
     now_ns_ += tck_ns_;
-    clocked_ns_ += tck_ns_;
     bool in = tdi;
     for (auto& d : devices_) {
       const bool out = d.Tdo();  // the level before this edge, which the next device samples
@@ -144,22 +144,22 @@ class TapChain {
   [[nodiscard]] std::uint64_t FallingEdges() const { return falling_edges_; }
 
   // The board's time, which modelled parts measure their waits by. Each
-  // rising TCK edge moves it on by one TCK period. Whoever drives the pins
-  // says what its own clock reads; between two such reports the board's
-  // time moves on by the larger of the two, the TCK periods clocked and the
-  // clock's advance. On a real adapter the clocks take the clock's time;
-  // here they may take none (a simulated clock stands still while scans
-  // are clocked), and a wait that follows counts in full. Neither runs
-  // ahead of the other for long, so a later wait is never swallowed.
+  // rising TCK edge moves it on by one TCK period.
   void SetTckPeriodNs(std::uint64_t ns) { tck_ns_ = ns; }
-  void AdvanceTo(std::uint64_t driver_ns) {
-    if (reported_) {
-      const std::uint64_t moved = driver_ns > driver_ns_ ? driver_ns - driver_ns_ : 0;
-      if (moved > clocked_ns_) now_ns_ += moved - clocked_ns_;
-    }
-    reported_ = true;
-    driver_ns_ = std::max(driver_ns_, driver_ns);
-    clocked_ns_ = 0;
+  // A driver with a clock of its own that marks every byte's moment (the
+  // simulated USB chip) sets the time before each byte; it never goes back.
+  void SetNow(std::uint64_t ns) { now_ns_ = std::max(now_ns_, ns); }
+  // A driver whose bytes take no time of the computer's clock (the virtual
+  // chip) says what that clock reads when bytes are written and when their
+  // answers are read. An answer can only be read once it was clocked, so
+  // the computer is then at least at the board's time; from there on the
+  // clock's advance (a wait) moves the board's time on in full.
+  void ClockAtWrite(std::uint64_t clock_ns) {
+    const auto ahead = static_cast<std::int64_t>(clock_ns) + offset_ns_;
+    if (ahead > static_cast<std::int64_t>(now_ns_)) now_ns_ = static_cast<std::uint64_t>(ahead);
+  }
+  void ClockAtRead(std::uint64_t clock_ns) {
+    offset_ns_ = std::max(offset_ns_, static_cast<std::int64_t>(now_ns_) - static_cast<std::int64_t>(clock_ns));
   }
   [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
   // The run ends: modelled parts take a spell in Run-Test/Idle as ended.
@@ -173,9 +173,9 @@ class TapChain {
   std::uint64_t rising_edges_ = 0;
   std::uint64_t falling_edges_ = 0;
   std::uint64_t now_ns_ = 0;
-  std::uint64_t driver_ns_ = 0;   // the driver's clock when it last said
-  std::uint64_t clocked_ns_ = 0;  // TCK periods clocked since then
-  bool reported_ = false;
+  // The board's time less the driver's clock, at least: the board is never
+  // behind the clock by more than where the driver last caught up with it.
+  std::int64_t offset_ns_ = INT64_MIN / 2;
   std::uint64_t tck_ns_ = 0;
 };
 

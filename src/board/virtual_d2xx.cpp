@@ -299,7 +299,7 @@ FtStatus VirtualD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::u
                                std::uint32_t* written) {
   if (const FtStatus s = EnterWithHandle(Op::Write, handle); s != FT_OK) return s;
   if (written == nullptr || (data == nullptr && size > 0)) return Failed(FT_INVALID_PARAMETER, "bad arguments");
-  if (clock_ != nullptr) pins_.Chain().AdvanceTo(clock_->NowMicros() * 1000U);
+  if (clock_ != nullptr) pins_.Chain().ClockAtWrite(clock_->NowMicros() * 1000U);
   std::size_t take = size;
   if (unplug_after_) {
     const std::uint64_t left = *unplug_after_ > bytes_written_ ? *unplug_after_ - bytes_written_ : 0;
@@ -343,6 +343,8 @@ FtStatus VirtualD2xx::FT_Read(FtHandle handle, std::uint8_t* buffer, std::uint32
   rx_arrived_ -= n;
   if (rx_head_ == rx_.size()) {
     ClearQueue();
+    // Every answer taken: the computer has waited for the last byte's.
+    if (clock_ != nullptr && n > 0) pins_.Chain().ClockAtRead(clock_->NowMicros() * 1000U);
   } else if (rx_head_ >= kSlice && rx_head_ * 2 >= rx_.size()) {
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(rx_head_));
     rx_head_ = 0;

@@ -23,7 +23,7 @@ constexpr KnownPart kParts[] = {
     {"ATF1502AS", "ATF15xxAS", 0x0150203FU, kAnyVersion, 10},
     {"ATF1508AS", "ATF15xxAS", 0x0150803FU, kAnyVersion, 10},
     {"LC4032V", "ispMACH 4000", 0x01805043U, kAnyVersion, 8},
-    {"LC4256V", "ispMACH 4000", 0x01815043U, kAnyVersion, 8},
+    {"LC4256V", "ispMACH 4000", 0x11815043U, kAnyVersion, 8},
     {"LCMXO2-640HC", "MachXO2", 0x012B9043U, kAnyVersion, 8},
     {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
     {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},

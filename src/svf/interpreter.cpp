@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "adapter/tck.h"
 #include "common/numbers.h"
 #include "jtag/tap.h"
 
@@ -347,14 +348,17 @@ void Interpreter::RunTestClocks(const std::string* given_state, const std::strin
   run_end_state_ = end;
   const std::uint64_t ms = WholeMsAtLeast(std::max(count_s, seconds));
 
-  const std::uint64_t start = clock_.NowMicros();
   engine_.MoveToState(run_state);
   if (flags_.StopRequested == kTrue) return;
   window_.AppendLog("Running " + what + " in " + run_state + ", " + std::to_string(ms) + " ms...");
   if (tck && count >= 1 && !engine_.ClockTck(static_cast<std::uint64_t>(count))) return;
   if (!engine_.Sync()) return;
-  const std::uint64_t spent_ms = (clock_.NowMicros() - start) / 1000U;
-  if (spent_ms < ms && !Wait(static_cast<std::uint32_t>(ms - spent_ms))) return;
+  // The clocks count towards the time in the run state, at the fastest TCK
+  // the chip has (a slower TCK only adds to it). What was still being clocked
+  // when the statement began, the scans before it, does not: the part was
+  // not in the run state then.
+  const auto clocked_ms = tck ? static_cast<std::uint64_t>(count * 1000 / static_cast<double>(adapter::kFastestTck)) : 0;
+  if (clocked_ms < ms && !Wait(static_cast<std::uint32_t>(ms - clocked_ms))) return;
   engine_.MoveToState(end);
 }
 

@@ -46,7 +46,7 @@ void UsbFt232r::Advance(Ticks t) {
     if (answers && rx_.size() >= kRxFifo) break;
     const std::uint8_t byte = tx_.front();
     tx_.pop_front();
-    pins_.Chain().AdvanceTo(next_byte_ * 1000U / kTicksPerUs);
+    pins_.Chain().SetNow(next_byte_ * 1000U / kTicksPerUs);
     if (answers) {
       // Sample first, then drive.
       rx_.push_back(pins_.Levels());

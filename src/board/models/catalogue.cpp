@@ -14,6 +14,8 @@ const FamilyModel kFamilies[] = {
     {"CoolRunner-II", MakeCoolRunner2, CoolRunner2Waits},
     {"MAX II", MakeMaxII, MaxIIWaits},
     {"MAX V", MakeMaxII, MaxIIWaits},
+    {"ATF15xxAS", MakeAtf15xx, Atf15xxWaits},
+    {"ispMACH 4000", MakeIspMach4000, IspMach4000Waits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

@@ -26,5 +26,9 @@ std::unique_ptr<DeviceModel> MakeCoolRunner2(const jtag::KnownPart& part, const 
 std::vector<std::string> CoolRunner2Waits();
 std::unique_ptr<DeviceModel> MakeMaxII(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> MaxIIWaits();
+std::unique_ptr<DeviceModel> MakeAtf15xx(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Atf15xxWaits();
+std::unique_ptr<DeviceModel> MakeIspMach4000(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> IspMach4000Waits();
 
 }  // namespace tavrin::board

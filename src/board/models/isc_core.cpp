@@ -138,8 +138,12 @@ std::size_t Account::Refusals() const {
 std::vector<std::string> Account::Lines(std::string_view part, std::string_view unit) const {
   std::vector<std::string> lines;
   std::ostringstream s;
-  s << part << ": " << erases_ << (erases_ == 1 ? " erase, " : " erases, ") << programmed_ << ' ' << unit
-    << " programmed, " << read_ << ' ' << unit << " read";
+  // `unit` is a plural ("rows"); one of them is said without its "s".
+  const auto units = [unit](std::uint64_t n) {
+    return std::to_string(n) + ' ' + std::string(n == 1 && unit.size() > 1 ? unit.substr(0, unit.size() - 1) : unit);
+  };
+  s << part << ": " << erases_ << (erases_ == 1 ? " erase, " : " erases, ") << units(programmed_) << " programmed, "
+    << units(read_) << " read";
   if (refused_.empty()) s << "; nothing refused";
   lines.push_back(s.str());
   for (const auto& [text, count] : refused_) {
