@@ -25,6 +25,7 @@ constexpr KnownPart kParts[] = {
     {"LC4032V", "ispMACH 4000", 0x01805043U, kAnyVersion, 8},
     {"LC4256V", "ispMACH 4000", 0x01815043U, kAnyVersion, 8},
     {"LCMXO2-640HC", "MachXO2", 0x012B9043U, kAnyVersion, 8},
+    {"LCMXO2-1200HC", "MachXO2", 0x012BA043U, kAnyVersion, 8},
     {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
     {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},
     // Their files check silicon-ID words; EPM240 and EPM570 read the same

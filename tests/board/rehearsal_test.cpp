@@ -41,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"hackrf__default.svf", "XC2C64A", false},
                                            VendorFile{"hackrf__sgpio_if_passthrough.svf", "XC2C64A", false},
                                            VendorFile{"jAER-mirror__USBAER_top_level.svf", "XC2C256", false},
-                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false}),
+                                           VendorFile{"JTAG__idcode.svf", "XC2C64A", false},
+                                           VendorFile{"GW4302__REU_impl1.svf", "LCMXO2-640HC", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            n = n.substr(n.find("__") + 2);

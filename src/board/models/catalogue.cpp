@@ -12,6 +12,7 @@ namespace {
 
 const FamilyModel kFamilies[] = {
     {"CoolRunner-II", MakeCoolRunner2, CoolRunner2Waits},
+    {"MachXO2", MakeMachXo2, MachXo2Waits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

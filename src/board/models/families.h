@@ -24,5 +24,7 @@ struct FamilyModel {
 
 std::unique_ptr<DeviceModel> MakeCoolRunner2(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> CoolRunner2Waits();
+std::unique_ptr<DeviceModel> MakeMachXo2(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> MachXo2Waits();
 
 }  // namespace tavrin::board
