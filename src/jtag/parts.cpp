@@ -20,6 +20,7 @@ constexpr KnownPart kParts[] = {
     {"XC2C256", "CoolRunner-II", 0x06D4F093U, kAnyPackage, 8},
     {"XC95144XL", "XC9500XL", 0x09608093U, kAnyVersion, 8},
     {"XC6SLX9", "Spartan-6", 0x04001093U, kAnyVersion, 6},
+    {"XC6SLX16", "Spartan-6", 0x04002093U, kAnyVersion, 6},
     {"ATF1502AS", "ATF15xxAS", 0x0150203FU, kAnyVersion, 10},
     {"ATF1508AS", "ATF15xxAS", 0x0150803FU, kAnyVersion, 10},
     {"LC4032V", "ispMACH 4000", 0x01805043U, kAnyVersion, 8},

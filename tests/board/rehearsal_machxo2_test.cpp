@@ -5,47 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
-#include <sstream>
 
 #include "rehearsal_rig.h"
+#include "svf_edit.h"
 
 namespace tavrin::board {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-Lines SplitLines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
-std::string JoinLines(const Lines& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\n";
-  return text;
-}
-
-// The index of the `nth` line (0 first) from `from` on that matches.
-std::size_t Find(const Lines& lines, const std::string& pattern, std::size_t from = 0, int nth = 0) {
-  const std::regex re(pattern);
-  for (std::size_t i = from; i < lines.size(); ++i) {
-    if (std::regex_search(lines[i], re) && nth-- == 0) return i;
-  }
-  ADD_FAILURE() << "no line matches " << pattern;
-  return lines.size() - 1;
-}
-
-// Flips bit 0 (the first shifted) of the hex value after `field` on the line.
-void FlipFirstBit(std::string& line, const std::string& field) {
-  const std::size_t close = line.find(')', line.find(field));
-  ASSERT_NE(close, std::string::npos) << line;
-  char& digit = line[close - 1];
-  const int v = std::stoi(std::string(1, digit), nullptr, 16) ^ 1;
-  digit = "0123456789ABCDEF"[v];
-}
 
 constexpr const char* kFile = "GW4302__REU_impl1.svf";
 constexpr const char* kRow128 = R"(^SDR\s+128\s)";

@@ -42,10 +42,11 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"hackrf__sgpio_if_passthrough.svf", "XC2C64A", false},
                                            VendorFile{"jAER-mirror__USBAER_top_level.svf", "XC2C256", false},
                                            VendorFile{"JTAG__idcode.svf", "XC2C64A", false},
-                                           VendorFile{"GW4302__REU_impl1.svf", "LCMXO2-640HC", true}),
+                                           VendorFile{"GW4302__REU_impl1.svf", "LCMXO2-640HC", true},
+                                           VendorFile{"openFPGALoader__test_sfl.svf", "10CL025", true},
+                                           VendorFile{"Blinker2__default.svf", "XC6SLX9", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
-                           n = n.substr(n.find("__") + 2);
                            return std::regex_replace(n.substr(0, n.rfind('.')), std::regex("[^A-Za-z0-9]"), "_");
                          });
 

@@ -13,6 +13,8 @@ namespace {
 const FamilyModel kFamilies[] = {
     {"CoolRunner-II", MakeCoolRunner2, CoolRunner2Waits},
     {"MachXO2", MakeMachXo2, MachXo2Waits},
+    {"Cyclone 10 LP", MakeCyclone10Lp, Cyclone10LpWaits},
+    {"Spartan-6", MakeSpartan6, Spartan6Waits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

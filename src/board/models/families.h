@@ -26,5 +26,9 @@ std::unique_ptr<DeviceModel> MakeCoolRunner2(const jtag::KnownPart& part, const 
 std::vector<std::string> CoolRunner2Waits();
 std::unique_ptr<DeviceModel> MakeMachXo2(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> MachXo2Waits();
+std::unique_ptr<DeviceModel> MakeCyclone10Lp(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Cyclone10LpWaits();
+std::unique_ptr<DeviceModel> MakeSpartan6(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Spartan6Waits();
 
 }  // namespace tavrin::board
