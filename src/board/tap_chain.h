@@ -121,11 +121,12 @@ class TapChain {
 
   void Rise(bool tms, bool tdi) {
     ++rising_edges_;
-    now_ns_ += tck_ns_;
+    now_ps_ += tck_ps_;
+    const std::uint64_t now_ns = now_ps_ / 1000U;
     bool in = tdi;
     for (auto& d : devices_) {
       const bool out = d.Tdo();  // the level before this edge, which the next device samples
-      d.Rise(tms, in, now_ns_);
+      d.Rise(tms, in, now_ns);
       in = out;
     }
   }
@@ -145,10 +146,10 @@ class TapChain {
 
   // The board's time, which modelled parts measure their waits by. Each
   // rising TCK edge moves it on by one TCK period.
-  void SetTckPeriodNs(std::uint64_t ns) { tck_ns_ = ns; }
+  void SetTckPeriodPs(std::uint64_t ps) { tck_ps_ = ps; }
   // A driver with a clock of its own that marks every byte's moment (the
   // simulated USB chip) sets the time before each byte; it never goes back.
-  void SetNow(std::uint64_t ns) { now_ns_ = std::max(now_ns_, ns); }
+  void SetNow(std::uint64_t ns) { now_ps_ = std::max(now_ps_, ns * 1000U); }
   // A driver whose bytes take no time of the computer's clock (the virtual
   // chip) says what that clock reads when bytes are written and when their
   // answers are read. An answer can only be read once it was clocked, so
@@ -156,15 +157,15 @@ class TapChain {
   // clock's advance (a wait) moves the board's time on in full.
   void ClockAtWrite(std::uint64_t clock_ns) {
     const auto ahead = static_cast<std::int64_t>(clock_ns) + offset_ns_;
-    if (ahead > static_cast<std::int64_t>(now_ns_)) now_ns_ = static_cast<std::uint64_t>(ahead);
+    if (ahead > static_cast<std::int64_t>(NowNs())) now_ps_ = static_cast<std::uint64_t>(ahead) * 1000U;
   }
   void ClockAtRead(std::uint64_t clock_ns) {
-    offset_ns_ = std::max(offset_ns_, static_cast<std::int64_t>(now_ns_) - static_cast<std::int64_t>(clock_ns));
+    offset_ns_ = std::max(offset_ns_, static_cast<std::int64_t>(NowNs()) - static_cast<std::int64_t>(clock_ns));
   }
-  [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
+  [[nodiscard]] std::uint64_t NowNs() const { return now_ps_ / 1000U; }
   // The run ends: modelled parts take a spell in Run-Test/Idle as ended.
   void EndRun() {
-    for (auto& d : devices_) d.EndSpell(now_ns_);
+    for (auto& d : devices_) d.EndSpell(NowNs());
   }
   [[nodiscard]] bool HasModels() const;
 
@@ -172,11 +173,11 @@ class TapChain {
   std::vector<TapDevice> devices_;
   std::uint64_t rising_edges_ = 0;
   std::uint64_t falling_edges_ = 0;
-  std::uint64_t now_ns_ = 0;
+  std::uint64_t now_ps_ = 0;  // picoseconds: a TCK period is no whole number of nanoseconds
   // The board's time less the driver's clock, at least: the board is never
   // behind the clock by more than where the driver last caught up with it.
   std::int64_t offset_ns_ = INT64_MIN / 2;
-  std::uint64_t tck_ns_ = 0;
+  std::uint64_t tck_ps_ = 0;
 };
 
 }  // namespace tavrin::board

@@ -3,6 +3,7 @@
 #include "board/virtual_d2xx.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -226,7 +227,7 @@ void VirtualD2xx::SetTckPeriod(double bitbang_bytes_per_s) {
   // Bit-bang clocks bytes at 16 times the baud rate, at most 3 MHz; a TCK
   // period is two bytes.
   const double rate = std::min(bitbang_bytes_per_s, 3e6);
-  pins_.Chain().SetTckPeriodNs(static_cast<std::uint64_t>(2e9 / rate));
+  pins_.Chain().SetTckPeriodPs(static_cast<std::uint64_t>(std::llround(2e12 / rate)));
 }
 
 FtStatus VirtualD2xx::FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) {

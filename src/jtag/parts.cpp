@@ -20,11 +20,13 @@ constexpr KnownPart kParts[] = {
     {"XC2C256", "CoolRunner-II", 0x06D4F093U, kAnyPackage, 8},
     {"XC95144XL", "XC9500XL", 0x09608093U, kAnyVersion, 8},
     {"XC6SLX9", "Spartan-6", 0x04001093U, kAnyVersion, 6},
+    {"XC6SLX16", "Spartan-6", 0x04002093U, kAnyVersion, 6},
     {"ATF1502AS", "ATF15xxAS", 0x0150203FU, kAnyVersion, 10},
     {"ATF1508AS", "ATF15xxAS", 0x0150803FU, kAnyVersion, 10},
     {"LC4032V", "ispMACH 4000", 0x01805043U, kAnyVersion, 8},
     {"LC4256V", "ispMACH 4000", 0x11815043U, kAnyVersion, 8},
     {"LCMXO2-640HC", "MachXO2", 0x012B9043U, kAnyVersion, 8},
+    {"LCMXO2-1200HC", "MachXO2", 0x012BA043U, kAnyVersion, 8},
     {"M4A3-64/32", "ispMACH 4A", 0x07486157U, kAnyVersion, 6},
     {"10CL025", "Cyclone 10 LP", 0x020F30DDU, kAnyVersion, 10},
     // Their files check silicon-ID words; EPM240 and EPM570 read the same

@@ -47,10 +47,12 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"mayhem-firmware__portapack_h1_cpld.svf", "5M40Z", true},
                                            VendorFile{"ATF150x_uDEV__leds.svf", "ATF1502AS", false},
                                            VendorFile{"LPC2LCD__LPC2LCD.svf", "LC4032V", true},
-                                           VendorFile{"R3DUX__R3DUX.svf", "LC4256V", true}),
+                                           VendorFile{"R3DUX__R3DUX.svf", "LC4256V", true},
+                                           VendorFile{"GW4302__REU_impl1.svf", "LCMXO2-640HC", true},
+                                           VendorFile{"openFPGALoader__test_sfl.svf", "10CL025", true},
+                                           VendorFile{"Blinker2__default.svf", "XC6SLX9", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
-                           n = n.substr(n.find("__") + 2);
                            return std::regex_replace(n.substr(0, n.rfind('.')), std::regex("[^A-Za-z0-9]"), "_");
                          });
 

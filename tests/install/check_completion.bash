@@ -44,7 +44,8 @@ expect() {
 }
 
 p=$(printf '%q' "$player")
-expect "an option" "$p --bo" --board
+expect "an option" "$p --bo" --board --board-state
+expect "a part" "$p --part XC2C6" XC2C64A
 expect "pins" "$p --tdi D" D0 D1 D2 D3 D4 D5 D6 D7 DCD DSR DTR
 expect "pin names" "$p --tck R" RI RTS RXD
 expect "the virtual board" "$p --vi" --virtual

@@ -16,6 +16,9 @@ const FamilyModel kFamilies[] = {
     {"MAX V", MakeMaxII, MaxIIWaits},
     {"ATF15xxAS", MakeAtf15xx, Atf15xxWaits},
     {"ispMACH 4000", MakeIspMach4000, IspMach4000Waits},
+    {"MachXO2", MakeMachXo2, MachXo2Waits},
+    {"Cyclone 10 LP", MakeCyclone10Lp, Cyclone10LpWaits},
+    {"Spartan-6", MakeSpartan6, Spartan6Waits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

@@ -30,5 +30,11 @@ std::unique_ptr<DeviceModel> MakeAtf15xx(const jtag::KnownPart& part, const Mode
 std::vector<std::string> Atf15xxWaits();
 std::unique_ptr<DeviceModel> MakeIspMach4000(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> IspMach4000Waits();
+std::unique_ptr<DeviceModel> MakeMachXo2(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> MachXo2Waits();
+std::unique_ptr<DeviceModel> MakeCyclone10Lp(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Cyclone10LpWaits();
+std::unique_ptr<DeviceModel> MakeSpartan6(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Spartan6Waits();
 
 }  // namespace tavrin::board
