@@ -51,13 +51,14 @@ std::optional<std::uint64_t> Low64(std::string_view hex) {
   return v;
 }
 
-std::array<std::uint16_t, 5> SiliconWords(const char* text) {
-  std::array<std::uint16_t, 5> words{};
+// The silicon-ID words of the table: five 16-bit words, or one 32-bit word.
+std::vector<std::uint32_t> SiliconWords(const char* text) {
+  std::vector<std::uint32_t> words;
   std::istringstream in(text);
-  for (auto& w : words) {
-    unsigned v = 0;
-    in >> std::hex >> v;
-    w = static_cast<std::uint16_t>(v);
+  std::string word;
+  while (in >> word) {
+    const auto v = Low64(word);
+    if (v) words.push_back(static_cast<std::uint32_t>(*v));
   }
   return words;
 }
@@ -79,7 +80,14 @@ class Finder {
       if (w[i] == "TDO") tdo = Low64(w[i + 1]);
       if (w[i] == "MASK") mask = Low64(w[i + 1]);
     }
-    if (w[0] == "SIR") return false;
+    if (w[0] == "SIR") {
+      const auto value = TdiOf(w);
+      last_sir_ = value.value_or(0);
+      return false;
+    }
+    // The address shifted after the address instruction (203) tells parts
+    // with the same silicon-ID words apart.
+    if (last_sir_ == kAddressShift && !tdo && address_bits_ == 0) address_bits_ = bits;
     // A MASK holds for later scans of the same length.
     if (mask) masks_[bits] = *mask;
     if (!tdo) return false;
@@ -89,16 +97,26 @@ class Finder {
         if (p.mask == 0 || (m & p.mask) != p.mask) continue;
         if (((*tdo ^ p.idcode) & p.mask) == 0) return Found(p, line);
       }
+      // A part whose one silicon-ID word is read as 32 bits, all checked.
+      for (const jtag::KnownPart& p : jtag::KnownParts()) {
+        if (p.silicon_id == nullptr || (m & 0xFFFFFFFFU) != 0xFFFFFFFFU) continue;
+        const auto want = SiliconWords(p.silicon_id);
+        if (want.size() == 1 && (*tdo & 0xFFFFFFFFU) == want[0]) return Found(p, line);
+      }
     }
     if (bits == 16) {
-      words_.push_back(static_cast<std::uint16_t>(*tdo & m));
+      words_.push_back(static_cast<std::uint32_t>(*tdo & m & 0xFFFFU));
       if (words_.size() > 5) words_.pop_front();
       if (words_.size() == 5) {
+        const jtag::KnownPart* match = nullptr;
         for (const jtag::KnownPart& p : jtag::KnownParts()) {
           if (p.silicon_id == nullptr) continue;
           const auto want = SiliconWords(p.silicon_id);
-          if (std::equal(want.begin(), want.end(), words_.begin())) return Found(p, line);
+          if (want.size() != 5 || !std::equal(want.begin(), want.end(), words_.begin())) continue;
+          // The first with these words, or the one whose address length the file shifts.
+          if (match == nullptr || p.id_address_bits == address_bits_) match = &p;
         }
+        if (match != nullptr) return Found(*match, line);
       }
     }
     return false;
@@ -114,8 +132,19 @@ class Finder {
     return true;
   }
 
+  static constexpr std::uint64_t kAddressShift = 0x203;
+
+  static std::optional<std::uint64_t> TdiOf(const std::vector<std::string>& w) {
+    for (std::size_t i = 2; i + 1 < w.size(); ++i) {
+      if (w[i] == "TDI") return Low64(w[i + 1]);
+    }
+    return std::nullopt;
+  }
+
   std::map<std::uint64_t, std::uint64_t> masks_;
-  std::deque<std::uint16_t> words_;
+  std::deque<std::uint32_t> words_;
+  std::uint64_t last_sir_ = 0;
+  std::uint64_t address_bits_ = 0;
   const jtag::KnownPart* part_ = nullptr;
   std::uint64_t line_ = 0;
 };
