@@ -847,10 +847,11 @@ int PlayMain(int argc, const char* const* argv, const PlayEnvironment& environme
   std::vector<std::string> lines_before_summary;
   if (system) {
     std::vector<std::string> report;
-    const std::string state_error = system->EndRehearsal(&report);
-    ReportRehearsal(window, report, system->Refusals(), lines_before_summary);
+    std::size_t refusals = 0;
+    const std::string state_error = system->EndRehearsal(&report, &refusals);
+    ReportRehearsal(window, report, refusals, lines_before_summary);
     if (!state_error.empty()) lines_before_summary.push_back("tavrin-play: " + state_error);
-    if ((!state_error.empty() || system->Refusals() != 0) && status == kExitOk) status = kExitRunFailed;
+    if ((!state_error.empty() || refusals != 0) && status == kExitOk) status = kExitRunFailed;
   }
   window.Finish();
   return Conclude(window, facts, status, lines_before_summary);

@@ -117,23 +117,17 @@ std::string SaveBoardState(const TapChain& chain, const std::string& path) {
   return {};
 }
 
-std::vector<std::string> RehearsalReport(TapChain& chain) {
+Rehearsed EndRehearsal(TapChain& chain) {
   chain.EndRun();
-  std::vector<std::string> lines;
+  Rehearsed r;
   for (std::size_t i = 0; i < chain.Size(); ++i) {
-    const DeviceModel* m = chain.Device(i).Model();
+    DeviceModel* m = chain.Device(i).Model();
     if (m == nullptr) continue;
-    for (auto& l : m->Report()) lines.push_back(std::move(l));
+    for (auto& l : m->Report()) r.report.push_back(std::move(l));
+    r.refusals += m->Refusals();
+    m->NewAccount();
   }
-  return lines;
-}
-
-std::size_t Refusals(const TapChain& chain) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < chain.Size(); ++i) {
-    if (const DeviceModel* m = chain.Device(i).Model()) n += m->Refusals();
-  }
-  return n;
+  return r;
 }
 
 }  // namespace tavrin::board

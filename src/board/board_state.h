@@ -25,9 +25,13 @@ std::string BoardStateText(const TapChain& chain);
 std::string TakeBoardState(TapChain& chain, const std::string& text);
 
 // Ends the run for the modelled parts (a spell in Run-Test/Idle under way
-// counts) and gives their accounts, one line each; empty without models.
-std::vector<std::string> RehearsalReport(TapChain& chain);
-// The steps the modelled parts did not carry out, all told.
-std::size_t Refusals(const TapChain& chain);
+// counts) and gives their accounts, one line each (empty without models),
+// and the steps they did not carry out, all told; the next run starts a new
+// account.
+struct Rehearsed {
+  std::vector<std::string> report;
+  std::size_t refusals = 0;
+};
+Rehearsed EndRehearsal(TapChain& chain);
 
 }  // namespace tavrin::board

@@ -64,6 +64,8 @@ class DeviceModel {
   [[nodiscard]] virtual std::vector<std::string> Report() const = 0;
   // How many steps the part did not carry out (each is in the report).
   [[nodiscard]] virtual std::size_t Refusals() const = 0;
+  // A new account for the next run (the flash stays as it is).
+  virtual void NewAccount() = 0;
   // The lasting content (flash) as text, and back; Restore gives an error
   // text, empty when the content was taken.
   [[nodiscard]] virtual std::string SaveState() const = 0;

@@ -98,10 +98,10 @@ class Devices final : public SystemDevices {
 
   adapter::D2xx& Chip() override { return *chip_; }
 
-  [[nodiscard]] std::size_t Refusals() const override { return board::Refusals(virtual_->Chain()); }
-
-  std::string EndRehearsal(std::vector<std::string>* report) override {
-    *report = board::RehearsalReport(virtual_->Chain());
+  std::string EndRehearsal(std::vector<std::string>* report, std::size_t* refusals) override {
+    auto rehearsed = board::EndRehearsal(virtual_->Chain());
+    *report = std::move(rehearsed.report);
+    *refusals = rehearsed.refusals;
     if (state_file_.empty()) return {};
     return board::SaveBoardState(virtual_->Chain(), state_file_);
   }

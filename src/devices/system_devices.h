@@ -47,12 +47,10 @@ class SystemDevices {
   // cannot be used.
   static std::unique_ptr<SystemDevices> Create(const Options& options, std::string* error);
   virtual adapter::D2xx& Chip() = 0;
-  // The run is over: the modelled parts' accounts (none without models),
-  // and their flash written to the state file. Empty, or what went wrong
-  // with the state file.
-  virtual std::string EndRehearsal(std::vector<std::string>* report) = 0;
-  // The steps the modelled parts did not carry out, all told.
-  [[nodiscard]] virtual std::size_t Refusals() const = 0;
+  // The run is over: the modelled parts' accounts (none without models)
+  // and the steps they did not carry out; their flash is written to the
+  // state file. Empty, or what went wrong with the state file.
+  virtual std::string EndRehearsal(std::vector<std::string>* report, std::size_t* refusals) = 0;
 };
 
 }  // namespace tavrin::devices

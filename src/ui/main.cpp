@@ -18,7 +18,9 @@
 #include <QStringList>
 
 #include "common/clock.h"
+#include "board/models/catalogue.h"
 #include "devices/system_devices.h"
+#include "jtag/parts.h"
 #include "ui/main_window.h"
 #include "ui/screenshot.h"
 
@@ -35,6 +37,10 @@ constexpr const char* kHelpText =
     "\n"
     "Options:\n"
     "  --board FILE.json      the virtual board's description (default: the built-in board)\n"
+    "  --part NAME            the virtual board holds a model of this part, to rehearse its\n"
+    "                         vendor files (tavrin-play --list-parts lists them)\n"
+    "  --blank                the modelled part starts blank, not holding another design\n"
+    "  --board-state FILE     keep the modelled parts' flash in this file between runs\n"
     "  --screenshot FILE.png  start up, open and set up the last adapter listed (the virtual\n"
     "                         board), play the file of --play with Single Step unticked,\n"
     "                         save the window as a PNG and exit\n"
@@ -57,7 +63,9 @@ Early EarlyRequest(int argc, const char* const* argv) {
     const std::string_view arg(argv[i]);
     if (arg == "--help" || arg == "-h") return Early::kHelp;
     if (arg == "--version") return Early::kVersion;
-    if (arg == "--board" || arg == "--screenshot" || arg == "--play") ++i;  // its value
+    if (arg == "--board" || arg == "--screenshot" || arg == "--play" || arg == "--part" || arg == "--board-state") {
+      ++i;  // its value
+    }
   }
   return Early::kNone;
 }
@@ -76,7 +84,8 @@ QString OptionValue(const QStringList& args, const QString& name) {
 QString FileArgument(const QStringList& args) {
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
-    if (arg == QLatin1String("--board") || arg == QLatin1String("--screenshot") || arg == QLatin1String("--play")) {
+    if (arg == QLatin1String("--board") || arg == QLatin1String("--screenshot") || arg == QLatin1String("--play") ||
+        arg == QLatin1String("--part") || arg == QLatin1String("--board-state")) {
       ++i;  // its value
     } else if (!arg.startsWith(QLatin1Char('-'))) {
       return arg;
@@ -99,8 +108,31 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Tavrin"));
   const QStringList args = QApplication::arguments();
 
+  tavrin::SystemClock clock;
   tavrin::devices::Options options;
   options.board_file = OptionValue(args, QStringLiteral("--board")).toStdString();
+  options.board_state_file = OptionValue(args, QStringLiteral("--board-state")).toStdString();
+  options.clock = &clock;
+  const std::string part = OptionValue(args, QStringLiteral("--part")).toStdString();
+  const bool blank = args.contains(QStringLiteral("--blank"));
+  if (!part.empty()) {
+    const tavrin::jtag::KnownPart* known = tavrin::jtag::PartNamed(part);
+    if (known == nullptr || !tavrin::board::IsModelled(*known) || !options.board_file.empty()) {
+      std::fprintf(stderr, "tavrin: --part %s: %s\n", part.c_str(),
+                   options.board_file.empty() ? "no modelled part has that name (tavrin-play --list-parts)"
+                                              : "a --board names its parts itself");
+      return 2;
+    }
+    tavrin::board::ModelChoice choice;
+    choice.part = known->name;
+    choice.blank = blank;
+    options.board = tavrin::board::BoardSpec{};
+    options.board->chain.push_back(tavrin::board::ModelledDevice(choice));
+    options.board_name = std::string(known->name) + (blank ? ", blank" : ", holding another design");
+  } else if (blank) {
+    std::fputs("tavrin: --blank applies to a modelled part (--part)\n", stderr);
+    return 2;
+  }
   std::string error;
   auto devices = tavrin::devices::SystemDevices::Create(options, &error);
   if (!devices) {
@@ -108,8 +140,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  tavrin::SystemClock clock;
   tavrin::ui::MainWindow window(devices->Chip(), clock);
+  window.rehearsal_hook = [&devices](std::size_t* refusals, std::string* state_error) {
+    std::vector<std::string> report;
+    *state_error = devices->EndRehearsal(&report, refusals);
+    return report;
+  };
 
   const QString screenshot = OptionValue(args, QStringLiteral("--screenshot"));
   if (!screenshot.isEmpty()) {

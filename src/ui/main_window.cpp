@@ -344,7 +344,20 @@ void MainWindow::ShowVerdict(std::uint64_t started_us) {
   const auto facts = player::FactsOfLastRun(player_, file, seconds, run_messages_,
                                             LastLines(txt_log_->Text(), kReasonLines, kReasonChars));
   run_messages_.clear();
+  std::vector<std::string> rehearsal;
+  std::size_t refusals = 0;
+  std::string state_error;
+  if (rehearsal_hook) rehearsal = rehearsal_hook(&refusals, &state_error);
   if (!facts) return;  // refused, or the file unusable: the message said why
+  if (!rehearsal.empty()) {
+    player_.log.AppendLog("Rehearsal:");
+    for (const auto& l : rehearsal) player_.log.AppendLog("  " + l);
+    if (refusals != 0) {
+      player_.log.AppendLog(std::to_string(refusals) + (refusals == 1 ? " step" : " steps") +
+                            " of the file not carried out by the modelled parts (see the rehearsal above)");
+    }
+  }
+  if (!state_error.empty()) player_.log.AppendLog(state_error);
 
   // The run has left the bar full when it reached the end of the file, and
   // at the work before the statement it stopped at otherwise; a file with

@@ -61,6 +61,9 @@ class MainWindow final : public QWidget, public tavrin::Window {
   std::function<void(std::string_view)> message_hook;
   // Runs every time a procedure lets the window process its pending events.
   std::function<void()> events_hook;
+  // After a run: the modelled parts' accounts for the end of the log, the
+  // steps they did not carry out, and what went wrong keeping their flash.
+  std::function<std::vector<std::string>(std::size_t* refusals, std::string* state_error)> rehearsal_hook;
 
   // Milliseconds between two real event-processing passes during a scan
   // (each may redraw the log and the bar: 50 a second at most).

@@ -52,7 +52,7 @@ struct Rehearsal {
     Result r;
     r.log = window.LogLines();
     r.facts = player::FactsOfLastRun(player, path, 0, window.messages, r.log).value_or(player::RunFacts{});
-    r.report = RehearsalReport(chip.Chain());
+    r.report = EndRehearsal(chip.Chain()).report;
     return r;
   }
 

@@ -29,6 +29,8 @@
 #include "ui/screenshot.h"
 #include "ui_rig.h"
 #ifdef TAVRIN_HAVE_VIRTUAL
+#include "board/board_state.h"
+#include "board/models/catalogue.h"
 #include "board/virtual_d2xx.h"
 #endif
 
@@ -652,6 +654,33 @@ class RunTest : public QObject {
   // of the list, Open and the set-up light their shapes, the IDCODE comes
   // back with Single Step and a Step at each wait, and a Break in the next
   // run ends it where it stands.
+  // A modelled part on the virtual board: its account, and a step it did
+  // not carry out, come before the summary at the end of the log.
+  void rehearsalEndsTheLog() {
+    board::ModelChoice choice;
+    choice.part = "XC2C32A";
+    board::BoardSpec spec;
+    spec.chain.push_back(board::ModelledDevice(choice));
+    board::VirtualD2xx chip(spec);
+    RunRig rig("SIR 8 TDI (01);\r\nSDR 32 TDI (00000000) TDO (06E1F093) MASK (0FFF8FFF);\r\n"
+               "SIR 8 TDI (ED);\r\nRUNTEST 200000 TCK;\r\n",
+               QStringLiteral("part.svf"), &chip);
+    rig.window->rehearsal_hook = [&chip](std::size_t* refusals, std::string*) {
+      auto r = board::EndRehearsal(chip.Chain());
+      *refusals = r.refusals;
+      return r.report;
+    };
+    rig.Get<QCheckBox>("chk_SingleStep")->setChecked(false);
+    rig.Click("cmd_Process");
+    QCOMPARE(rig.Core().driver.LastOutcome(), svf::RunOutcome::Completed);
+    const std::string log = rig.window->LogText();
+    const std::string tail = "Rehearsal:\r\n  XC2C32A: 0 erases, 0 rows programmed, 0 rows read\r\n"
+                             "  XC2C32A: refused erase outside ISC mode\r\n"
+                             "1 step of the file not carried out by the modelled parts (see the rehearsal above)\r\n"
+                             "part.svf: 4 statements, 1 check passed";
+    QVERIFY2(Contains(log, tail), log.c_str());
+  }
+
   void virtualBoardThroughTheWidgets() {
     const std::string file =
         "// read the IDCODE\r\n"

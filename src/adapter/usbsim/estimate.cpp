@@ -222,8 +222,9 @@ EstimateResult Play(const EstimateOptions& options) {
   r.messages = window.messages;
   r.last_log_line = window.LastLogLine();
   if (options.keep_log && options.echo == nullptr) r.log = window.LogLines();
-  r.rehearsal = board::RehearsalReport(chain);
-  r.refusals = board::Refusals(chain);
+  auto rehearsed = board::EndRehearsal(chain);
+  r.rehearsal = std::move(rehearsed.report);
+  r.refusals = rehearsed.refusals;
   return r;
 }
 

@@ -142,6 +142,7 @@ class IscPart : public DeviceModel {
   void Idle(const IdleSpell& spell) override { op_.Idle(spell, account_); }
   [[nodiscard]] std::vector<std::string> Report() const override { return account_.Lines(part_.name, unit_); }
   [[nodiscard]] std::size_t Refusals() const override { return account_.Refusals(); }
+  void NewAccount() override { account_ = Account{}; }
   [[nodiscard]] std::string SaveState() const override { return flash_.Save(); }
   std::string RestoreState(const std::string& state) override;
 

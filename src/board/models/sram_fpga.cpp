@@ -68,6 +68,7 @@ class SramFpga : public DeviceModel {
     return lines;
   }
   [[nodiscard]] std::size_t Refusals() const override { return account_.Refusals(); }
+  void NewAccount() override { account_ = Account{}; }
   // The configuration memory is volatile: nothing lasts.
   [[nodiscard]] std::string SaveState() const override { return {}; }
   std::string RestoreState(const std::string& state) override {
