@@ -11,6 +11,10 @@
 // - all ones in every instruction register leave a one-bit BYPASS per device;
 // - a described register, selected by its opcode, reads its fixed capture
 //   value or its contents, and keeps what a DR scan leaves in it.
+// A device that names a modelled part captures what its model says in its
+// instruction register. The same bytes, read as a board state file for a
+// board of modelled parts, are refused with a reason or taken whole; a
+// state taken is written back as it was read.
 #include <unistd.h>
 
 #include <cstdint>
@@ -21,6 +25,8 @@
 #include <vector>
 
 #include "board/board_spec.h"
+#include "board/board_state.h"
+#include "board/models/catalogue.h"
 #include "board/virtual_d2xx.h"
 
 namespace {
@@ -178,7 +184,7 @@ void CheckOnPins(const board::BoardSpec& board) {
   // IDCODEs, nearest the TDO pin first, then what went in at TDI.
   Bits want;
   for (std::size_t d = n; d-- > 0;) {
-    const auto& id = board.chain[d].idcode;
+    const auto& id = probe.Chip().Chain().Device(d).Spec().idcode;
     Append(&want, id ? WordBits(*id, 32) : Bits{false});
   }
   Append(&want, Bits(8, true));
@@ -189,12 +195,20 @@ void CheckOnPins(const board::BoardSpec& board) {
   std::size_t ir_bits = 0;
   for (std::size_t d = n; d-- > 0;) {
     const auto& dev = board.chain[d];
-    Append(&want, WordBits(dev.ir_capture, dev.ir_length));
-    ir_bits += dev.ir_length;
+    const unsigned length = probe.Chip().Chain().Device(d).Spec().ir_length;
+    std::uint64_t capture = dev.ir_capture;
+    if (board::DeviceModel* m = probe.Chip().Chain().Device(d).Model()) {
+      const std::uint64_t mask = length >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+      capture = (m->CaptureIr() & mask & ~std::uint64_t{2}) | 1U;
+    }
+    Append(&want, WordBits(capture, length));
+    ir_bits += length;
   }
   Append(&want, Bits(8, true));
   RequireBits(probe.ShiftIr(Bits(want.size(), true)), want, "IR capture");
   for (std::size_t d = 0; d < n; ++d) {
+    // A model keeps its own registers; the one-bit BYPASS below shows it.
+    if (probe.Chip().Chain().Device(d).Model() != nullptr) continue;
     Require(probe.Chip().Chain().Device(d).SelectedRegister() == "BYPASS", "all ones selects BYPASS");
   }
 
@@ -248,9 +262,28 @@ void CheckOnPins(const board::BoardSpec& board) {
 
 }  // namespace
 
+// The bytes as the flash of a board of modelled parts.
+void CheckAsState(std::string_view text) {
+  static board::TapChain* chain = [] {
+    board::BoardSpec b;
+    for (const char* part : {"XC2C32A", "EPM240", "LC4032V"}) b.chain.push_back(board::ModelledDevice({part, true}));
+    return new board::TapChain(b);
+  }();
+  const std::string before = board::BoardStateText(*chain);
+  const std::string error = board::TakeBoardState(*chain, std::string(text));
+  if (!error.empty()) {
+    Require(board::BoardStateText(*chain) == before, "a refused state changed the parts: " + error);
+    return;
+  }
+  const std::string taken = board::BoardStateText(*chain);
+  Require(board::TakeBoardState(*chain, taken).empty(), "a state written cannot be read back");
+  Require(board::BoardStateText(*chain) == taken, "a state read back differs");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const board::BoardLoadResult result = board::ParseBoard(text);
+  CheckAsState(text);
 
   // The same bytes from a file. A new file each time: ext4 writes a file
   // emptied by truncation out to disk when it is closed, which would make

@@ -92,6 +92,8 @@ class Atf15xx final : public IscPart {
   Atf15xx(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
       : IscPart(part, choice, FlashArray(g.a_rows + g.b_rows + std::size(kSpecial), g.row_bits, kErasedLevel), "words"),
         g_(g) {
+    reset_instruction_ = kIdcode;
+    instruction_ = kIdcode;
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}, {"read", kReadUs}}, choice.waits_us);
   }
 

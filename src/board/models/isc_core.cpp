@@ -216,13 +216,14 @@ std::optional<std::uint32_t> IscPart::Idcode() const {
 void IscPart::PowerOn() {
   op_.Abandon(account_, "the power went off");
   isc_ = false;
-  instruction_ = 0;
+  instruction_ = reset_instruction_;
   Settle();
 }
 
 void IscPart::Reset() {
   op_.Abandon(account_, "Test-Logic-Reset came before Run-Test/Idle");
   isc_ = false;
+  instruction_ = reset_instruction_;
 }
 
 std::string IscPart::RestoreState(const std::string& state) {

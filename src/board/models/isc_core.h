@@ -166,6 +166,9 @@ class IscPart : public DeviceModel {
   Waits waits_;
   bool isc_ = false;
   std::uint64_t instruction_ = 0;
+  // What Test-Logic-Reset and power-on select: the family's IDCODE
+  // instruction; all ones (BYPASS) for a part without one.
+  std::uint64_t reset_instruction_ = ~std::uint64_t{0};
 
  private:
   const char* unit_;

@@ -81,6 +81,8 @@ class IspMach4000 final : public IscPart {
       : IscPart(part, choice, FlashArray(g.rows + 2, g.row_bits, kErasedLevel), "rows"),
         g_(g),
         boundary_(g.boundary_bits, false) {
+    reset_instruction_ = kIdcode;
+    instruction_ = kIdcode;
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}, {"done", kDoneUs}}, choice.waits_us);
   }
 

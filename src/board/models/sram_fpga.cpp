@@ -56,9 +56,11 @@ class SramFpga : public DeviceModel {
     // holds another design loads it.
     done_ = boots_a_design_;
     clear_left_ns_ = 0;
+    instruction_ = reset_instruction_;
     NewConfiguration();
   }
-  void Reset() override {}
+  // Test-Logic-Reset selects the IDCODE.
+  void Reset() override { instruction_ = reset_instruction_; }
   void Idle(const IdleSpell& spell) override {
     clear_left_ns_ -= std::min(clear_left_ns_, spell.nanos);
   }
@@ -110,6 +112,7 @@ class SramFpga : public DeviceModel {
   bool done_ = false;
   std::uint64_t clear_left_ns_ = 0;
   std::uint64_t instruction_ = 0;
+  std::uint64_t reset_instruction_ = 0;
 };
 
 // ---- Cyclone 10 LP ----
@@ -126,7 +129,9 @@ constexpr CycloneFacts kCyclone{0x002, 0x003, 0x004, 0x006, 0x007, 732, 286, 0x6
 
 class Cyclone10Lp final : public SramFpga {
  public:
-  Cyclone10Lp(const jtag::KnownPart& part, const ModelChoice& choice) : SramFpga(part, choice, kCyclone.clear_us) {}
+  Cyclone10Lp(const jtag::KnownPart& part, const ModelChoice& choice) : SramFpga(part, choice, kCyclone.clear_us) {
+    reset_instruction_ = instruction_ = kCyclone.idcode;
+  }
 
   std::uint64_t CaptureIr() override { return 0x155; }  // the family's usual 0101010101
 
@@ -193,7 +198,9 @@ constexpr SpartanFacts kSpartan{0x05, 0x08, 0x09,   0x0B, 0x0C, 0xAA995566U, 3, 
 
 class Spartan6 final : public SramFpga {
  public:
-  Spartan6(const jtag::KnownPart& part, const ModelChoice& choice) : SramFpga(part, choice, kSpartan.clear_us) {}
+  Spartan6(const jtag::KnownPart& part, const ModelChoice& choice) : SramFpga(part, choice, kSpartan.clear_us) {
+    reset_instruction_ = instruction_ = kSpartan.idcode;
+  }
 
   std::uint64_t CaptureIr() override {
     const bool init = clear_left_ns_ == 0 && !error_;
