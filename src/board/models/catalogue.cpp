@@ -19,6 +19,7 @@ const FamilyModel kFamilies[] = {
     {"MachXO2", MakeMachXo2, MachXo2Waits},
     {"Cyclone 10 LP", MakeCyclone10Lp, Cyclone10LpWaits},
     {"Spartan-6", MakeSpartan6, Spartan6Waits},
+    {"XC9500XL", MakeXc9500Xl, Xc9500XlWaits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {
