@@ -18,6 +18,7 @@ constexpr KnownPart kParts[] = {
     {"XC2C32A", "CoolRunner-II", 0x06E1F093U, kAnyPackage, 8},
     {"XC2C64A", "CoolRunner-II", 0x06E5E093U, kAnyPackage, 8},
     {"XC2C256", "CoolRunner-II", 0x06D4F093U, kAnyPackage, 8},
+    {"XC9572XL", "XC9500XL", 0x09604093U, kAnyVersion, 8},
     {"XC95144XL", "XC9500XL", 0x09608093U, kAnyVersion, 8},
     {"XC6SLX9", "Spartan-6", 0x04001093U, kAnyVersion, 6},
     {"XC6SLX16", "Spartan-6", 0x04002093U, kAnyVersion, 6},

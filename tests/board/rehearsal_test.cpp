@@ -50,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"R3DUX__R3DUX.svf", "LC4256V", true},
                                            VendorFile{"GW4302__REU_impl1.svf", "LCMXO2-640HC", true},
                                            VendorFile{"openFPGALoader__test_sfl.svf", "10CL025", true},
-                                           VendorFile{"Blinker2__default.svf", "XC6SLX9", true}),
+                                           VendorFile{"Blinker2__default.svf", "XC6SLX9", true},
+                                           VendorFile{"lattice_m4a3_svf__test3.svf", "M4A3-64/32", true}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            return std::regex_replace(n.substr(0, n.rfind('.')), std::regex("[^A-Za-z0-9]"), "_");

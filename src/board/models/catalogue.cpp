@@ -19,6 +19,8 @@ const FamilyModel kFamilies[] = {
     {"MachXO2", MakeMachXo2, MachXo2Waits},
     {"Cyclone 10 LP", MakeCyclone10Lp, Cyclone10LpWaits},
     {"Spartan-6", MakeSpartan6, Spartan6Waits},
+    {"XC9500XL", MakeXc9500Xl, Xc9500XlWaits},
+    {"ispMACH 4A", MakeIspMach4A, IspMach4AWaits},
 };
 
 const FamilyModel* FamilyOf(const jtag::KnownPart& part) {

@@ -36,5 +36,9 @@ std::unique_ptr<DeviceModel> MakeCyclone10Lp(const jtag::KnownPart& part, const 
 std::vector<std::string> Cyclone10LpWaits();
 std::unique_ptr<DeviceModel> MakeSpartan6(const jtag::KnownPart& part, const ModelChoice& choice);
 std::vector<std::string> Spartan6Waits();
+std::unique_ptr<DeviceModel> MakeXc9500Xl(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> Xc9500XlWaits();
+std::unique_ptr<DeviceModel> MakeIspMach4A(const jtag::KnownPart& part, const ModelChoice& choice);
+std::vector<std::string> IspMach4AWaits();
 
 }  // namespace tavrin::board
