@@ -124,5 +124,35 @@ TEST(CoolRunner2Rehearsal, NothingIsProgrammedOutsideIscMode) {
   EXPECT_EQ(r.report[2], "XC2C32A: refused program of row 0 outside ISC mode");
 }
 
+
+// Two modelled parts in one chain, the file's part reached through the
+// other's BYPASS with header and trailer bits in the standard reading: the
+// file's part is programmed and verified, the other part is left as it was.
+TEST(ChainRehearsal, AFileReachesItsPartThroughAnotherInBypass) {
+  const std::string path = CorpusFile("Bus_Blaster__bbv3-jtagkey.svf");
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+  std::string text = ReadText(path);
+  // The XC2C64A sits nearest TDO: its 8 IR bits and 1 BYPASS bit go first.
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"HIR 0 ;", "HIR 8 TDI (ff) ;"},
+                                 {"HDR 0 ;", "HDR 1 TDI (00) ;"}}) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+    }
+  }
+  for (const bool blank : {true, false}) {
+    Rehearsal rig(std::vector<ModelChoice>{{"XC2C32A", blank}, {"XC2C64A", true}});
+    const auto r = rig.PlayText(text, true);
+    EXPECT_TRUE(r.Passed()) << "stopped at line " << r.Line() << ": " << (r.log.empty() ? "" : r.log.back());
+    ASSERT_EQ(r.report.size(), 2U);
+    EXPECT_EQ(r.report[0], "XC2C32A: 1 erase, 51 rows programmed, 50 rows read; nothing refused");
+    EXPECT_EQ(r.report[1], "XC2C64A: 0 erases, 0 rows programmed, 0 rows read; nothing refused");
+    EXPECT_TRUE(rig.chip.Chain().Device(1).Model()->SaveState() ==
+                Rehearsal(ModelChoice{"XC2C64A", true}).chip.Chain().Device(0).Model()->SaveState());
+  }
+  // Without the header bits the file's scans land in the wrong place.
+  Rehearsal rig(std::vector<ModelChoice>{{"XC2C32A", true}, {"XC2C64A", true}});
+  EXPECT_FALSE(rig.PlayText(ReadText(path), true).Passed());
+}
+
 }  // namespace
 }  // namespace tavrin::board

@@ -112,9 +112,11 @@ class CoolRunner2 final : public IscPart {
     } else if (instruction_ == kIscRead) {
       if (!isc_) {
         account_.Refused("read outside ISC mode");
-      } else if (scan.shifted == g_.address_bits) {
+      } else if (scan.shifted < g_.data_bits) {
+        // Shorter than a row: the address (bits for devices nearer TDO
+        // passed through first).
         read_address_ = ValueOf(scan.Last(g_.address_bits), 0, g_.address_bits);
-      } else if (scan.shifted >= g_.data_bits) {
+      } else {
         account_.Read();
       }
     }
