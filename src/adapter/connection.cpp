@@ -43,7 +43,7 @@ void Adapter::cmd_Find_Click() {
     description.resize(description.find('\0') == std::string::npos ? buffer.size() : description.find('\0'));
     if (description.find("FT232R") != std::string::npos || description.find("FT232B") != std::string::npos) {
       found = true;
-      window_.AddInterfaceEntry(" " + std::to_string(index) + " - " + description);
+      window_.AddInterfaceEntry(' ' + std::to_string(index) + " - " + description);
     }
   }
   if (found) {

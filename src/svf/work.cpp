@@ -122,10 +122,10 @@ std::string TimeLeftText(double seconds) {
     text += std::to_string(s) + " s";
   } else if (s < 3600) {
     text += std::to_string(s / 60) + " min";
-    if (s % 60 != 0) text += " " + std::to_string(s % 60) + " s";
+    if (s % 60 != 0) text += ' ' + std::to_string(s % 60) + " s";
   } else {
     text += std::to_string(s / 3600) + " h";
-    if (s % 3600 / 60 != 0) text += " " + std::to_string(s % 3600 / 60) + " min";
+    if (s % 3600 / 60 != 0) text += ' ' + std::to_string(s % 3600 / 60) + " min";
   }
   return text + " left";
 }
