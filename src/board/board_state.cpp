@@ -60,8 +60,10 @@ std::string TakeBoardState(TapChain& chain, const std::string& text) {
     }
     const std::string& name = chain.Device(i).Spec().model->part;
     if (p.at("part") != name || p.at("device") != i) {
-      return where + " is a " + p.at("part").get<std::string>() + " at device " + p.at("device").dump() +
-             ", but the board has a " + name + " at device " + std::to_string(i);
+      std::string e = where + " is a " + p.at("part").get<std::string>();
+      e += " at device " + p.at("device").dump();
+      e += ", but the board has a " + name + " at device " + std::to_string(i);
+      return e;
     }
     flashes.push_back(p.at("flash").get<std::string>());
   }

@@ -183,17 +183,21 @@ void TapDevice::Rise(bool tms, bool tdi, std::uint64_t now_ns) {
 }
 
 void TapDevice::Fall() {
+  // In Shift-IR and Shift-DR TDO takes the register's next bit; elsewhere
+  // it is not driven.
+  if (state_ == TapState::ShiftIr) {
+    tdo_ = (ir_shift_ & 1U) != 0;
+    return;
+  }
+  if (state_ == TapState::ShiftDr) {
+    tdo_ = ShiftBit(shift_head_);
+    return;
+  }
   if (model_) {
     ModelFall();
     return;
   }
   switch (state_) {
-    case TapState::ShiftIr:
-      tdo_ = (ir_shift_ & 1U) != 0;
-      return;
-    case TapState::ShiftDr:
-      tdo_ = ShiftBit(shift_head_);
-      return;
     case TapState::UpdateIr:
       instruction_ = ir_shift_;
       SelectFor(instruction_);
@@ -304,12 +308,6 @@ void TapDevice::ModelRise(bool tms, bool tdi, std::uint64_t now_ns) {
 
 void TapDevice::ModelFall() {
   switch (state_) {
-    case TapState::ShiftIr:
-      tdo_ = (ir_shift_ & 1U) != 0;
-      return;
-    case TapState::ShiftDr:
-      tdo_ = ShiftBit(shift_head_);
-      return;
     case TapState::UpdateIr:
       instruction_ = ir_shift_;
       model_->UpdateIr(instruction_);
