@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "adapter/usbsim/estimate.h"
+#include "player/estimate.h"
 #include "board/board_spec.h"
 
 namespace {
 
-using tavrin::adapter::usbsim::EstimateOptions;
-using tavrin::adapter::usbsim::EstimateResult;
+using tavrin::player::EstimateOptions;
+using tavrin::player::EstimateResult;
 
 int Usage(std::FILE* to) {
   std::fputs(
@@ -86,8 +86,8 @@ int Main(int argc, char** argv) {
   bool completed = true;
   for (const char* name : {"frame", "fast"}) {
     options.profile = *tavrin::adapter::usbsim::ProfileByName(name);
-    const EstimateResult r = tavrin::adapter::usbsim::Estimate(options);
-    std::printf("%s\n", tavrin::adapter::usbsim::EstimateLine(r, name).c_str());
+    const EstimateResult r = tavrin::player::Estimate(options);
+    std::printf("%s\n", tavrin::player::EstimateLine(r, name).c_str());
     std::fflush(stdout);
     if (detail) Detail(r, name);
     if (r.outcome != tavrin::svf::RunOutcome::Completed) {

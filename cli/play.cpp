@@ -32,7 +32,7 @@
 #include "player/player.h"
 #include "svf/run_driver.h"
 #ifdef TAVRIN_HAVE_ESTIMATE
-#include "adapter/usbsim/estimate.h"
+#include "player/estimate.h"
 #include "board/board_spec.h"
 #include "board/models/catalogue.h"
 #include "jtag/parts.h"
@@ -495,7 +495,7 @@ int Conclude(ConsoleWindow& window, std::optional<RunFacts>& facts, int status,
 // run.
 int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FILE* err) {
 #ifdef TAVRIN_HAVE_ESTIMATE
-  adapter::usbsim::EstimateOptions options;
+  player::EstimateOptions options;
   options.svf_path = s.file;
   options.standard_reading = s.standard;
   options.rate = s.rate ? rate : std::string();
@@ -514,7 +514,7 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
   }
   options.board_state_file = s.board_state;
   if (std::any_of(s.pins.begin(), s.pins.end(), [](const auto& pin) { return pin.has_value(); })) {
-    adapter::usbsim::EstimateOptions::Pins pins;
+    player::EstimateOptions::Pins pins;
     int* const fields[kSignalCount] = {&pins.tck, &pins.tms, &pins.tdi, &pins.tdo};
     for (std::size_t i = 0; i < kSignalCount; ++i) *fields[i] = s.pins[i].value_or(kDefaultPins[i]);
     options.pins = pins;
@@ -552,7 +552,7 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
     options.echo = first ? &window : nullptr;
     const std::size_t messages_before = window.messages.size();
     const auto start = std::chrono::steady_clock::now();
-    const adapter::usbsim::EstimateResult result = adapter::usbsim::Estimate(options);
+    const player::EstimateResult result = player::Estimate(options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& m : result.messages) window.PrintError(m);
     if (result.outcome != svf::RunOutcome::Completed && result.outcome != svf::RunOutcome::Failed) {
@@ -562,7 +562,7 @@ int Estimate(const Settings& s, const std::string& rate, std::FILE* out, std::FI
       lines.clear();
       break;
     }
-    lines.push_back(adapter::usbsim::EstimateLine(result, name));
+    lines.push_back(player::EstimateLine(result, name));
     if (result.outcome != svf::RunOutcome::Completed || result.checks_failed != 0) status = kExitRunFailed;
     if (first) {
       rehearsal = result.rehearsal;

@@ -16,11 +16,11 @@
 #include "common/window.h"
 #include "svf/run_driver.h"
 
-namespace tavrin::adapter::usbsim {
+namespace tavrin::player {
 
 struct EstimateOptions {
   std::string svf_path;
-  HostProfile profile = FrameProfile();
+  adapter::usbsim::HostProfile profile = adapter::usbsim::FrameProfile();
   // The board on the chip's pins; none: the built-in board.
   std::optional<board::BoardSpec> board;
   // The player's pins (0 to 7 for D0 to D7); none: as the board is wired.
@@ -70,7 +70,7 @@ struct EstimateResult {
   double poll_seconds = 0;
   std::uint64_t sleeps = 0;
   std::uint64_t polls = 0;
-  UsbStats usb;  // counts over the whole run
+  adapter::usbsim::UsbStats usb;  // counts over the whole run
   std::uint64_t statements = 0;
   // Where the run stopped (the file's line, 0 before the first), how many
   // checks passed and failed, and whether it was broken (stop, or Break).
@@ -99,4 +99,4 @@ EstimateResult Estimate(const EstimateOptions& options);
 // "estimated on a real FT232R (frame), up to line 40: 1.2 s".
 std::string EstimateLine(const EstimateResult& result, const std::string& profile_name);
 
-}  // namespace tavrin::adapter::usbsim
+}  // namespace tavrin::player

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 
-#include "adapter/usbsim/estimate.h"
+#include "player/estimate.h"
 
 #include "board/board_state.h"
 
@@ -18,7 +18,10 @@
 #include "common/memory_window.h"
 #include "player/player.h"
 
-namespace tavrin::adapter::usbsim {
+namespace tavrin::player {
+
+using adapter::FtdiD2xx;
+using namespace adapter::usbsim;  // NOLINT(google-build-using-namespace): the simulated chip's clock and bus
 
 namespace {
 
@@ -253,4 +256,4 @@ std::string EstimateLine(const EstimateResult& result, const std::string& profil
   return "estimated on a real FT232R (" + profile_name + ")" + part + ": " + seconds + " s";
 }
 
-}  // namespace tavrin::adapter::usbsim
+}  // namespace tavrin::player

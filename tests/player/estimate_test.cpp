@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "adapter/usbsim/estimate.h"
+#include "player/estimate.h"
 #include "board/board_spec.h"
 #include "board/virtual_d2xx.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
 
-namespace tavrin::adapter::usbsim {
+namespace tavrin::player {
 namespace {
+
+using namespace adapter::usbsim;  // NOLINT(google-build-using-namespace): the profiles and counts
 
 using svf::RunOutcome;
 
@@ -202,4 +204,4 @@ TEST(EstimateLineText, OneDecimalOfSeconds) {
 }
 
 }  // namespace
-}  // namespace tavrin::adapter::usbsim
+}  // namespace tavrin::player
