@@ -219,8 +219,10 @@ bool RunDriver::Count(LineReader& counter, const ReadingRules& rules, std::uint6
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
   WorkCounter work(rules);
   std::string line;
-  // A huge file takes a while to count: Break and closing are seen.
-  constexpr std::uint64_t kLinesPerEventPass = 1U << 14;
+  // A huge file takes a while to count: the window keeps answering, and
+  // Break and closing are seen. (The window handles events only when their
+  // time has come, so asking often costs little.)
+  constexpr std::uint64_t kLinesPerEventPass = 1U << 9;
   while (counter.ReadLine(line)) {
     ++lines;
     (void)gatherer.AddLine(line, lines, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t) {
@@ -228,7 +230,7 @@ bool RunDriver::Count(LineReader& counter, const ReadingRules& rules, std::uint6
       return true;
     });
     if (lines % kLinesPerEventPass == 0) {
-      window_.ProcessPendingEventsNow();
+      window_.ProcessPendingEvents();
       if (flags_.StopRequested == kTrue) return false;
     }
   }
