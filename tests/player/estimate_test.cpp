@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player/estimate.h"
+#include "adapter/usbsim/sim_ftdi_api.h"
 #include "board/board_spec.h"
 #include "board/virtual_d2xx.h"
 #include "common/clock.h"
@@ -174,6 +175,113 @@ TEST(EstimateTime, TheFrameProfileIsSlowerAndTheTimeIsAccountedFor) {
     EXPECT_EQ(r->latency_seconds, 0.0);
   }
 }
+
+// --- A stricter chip ---
+
+constexpr int kLongScans = 4;
+constexpr int kShortScans = 60;
+
+// Long checked scans through BYPASS (TDO is TDI a bit later), then many
+// short checked scans of SCRATCH, each of its own value.
+std::string LongAndShortScans(int long_scans) {
+  std::string text = std::string(kIdcode) + "SIR 8 TDI (ff);\n";
+  for (int i = 0; i < long_scans; ++i) {
+    text.append("SDR 4000 TDI (").append(1000, 'a').append(") TDO (").append(999, '5');
+    text.append("4) MASK (").append(1000, 'f').append(");\n");
+  }
+  text += "SIR 8 TDI (02);\n";
+  for (int i = 0; i < kShortScans; ++i) {
+    const std::string v = std::to_string(1000 + i * 37);
+    text.append("SDR 16 TDI (").append(v).append(");\nSDR 16 TDI (0000) TDO (").append(v).append(") MASK (ffff);\n");
+  }
+  return text;
+}
+
+EstimateResult PlayStrict(const std::string& path, HostProfile profile, ChipRules rules) {
+  profile.chip = rules;
+  EstimateOptions options;
+  options.svf_path = path;
+  options.profile = profile;
+  options.keep_log = true;
+  return Estimate(options);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
+}
+
+TEST(EstimateStrictChip, EachFifoRuleAloneGivesTheSameRunAndAnswers) {
+  Files files;
+  const std::string path = files.Write("strict.svf", LongAndShortScans(kLongScans));
+  for (const HostProfile& profile : {FrameProfile(), FastProfile()}) {
+    const EstimateResult plain = PlayStrict(path, profile, {});
+    ASSERT_EQ(plain.outcome, RunOutcome::Completed) << plain.last_log_line;
+    ASSERT_EQ(plain.checks_passed, 1U + kLongScans + kShortScans);
+    for (const ChipRules& rules : {ChipRules{true, false, 0}, ChipRules{false, true, 0}}) {
+      const EstimateResult r = PlayStrict(path, profile, rules);
+      const std::string what = profile.name + (rules.whole_out_slots ? " whole OUT slots" : " status in RX");
+      EXPECT_EQ(r.outcome, RunOutcome::Completed) << what << ": " << r.last_log_line;
+      EXPECT_EQ(r.checks_passed, plain.checks_passed) << what;
+      EXPECT_EQ(GotLines(r.log), GotLines(plain.log)) << what;
+      EXPECT_EQ(r.usb.timeouts, 0U) << what;
+      EXPECT_TRUE(r.messages.empty()) << what << ": " << Joined(r.messages);
+    }
+  }
+}
+
+// Under both rules an unread chip takes 320 bytes in one transfer: the
+// player's 372-byte block does not fit, and the write gives up after the
+// write time-out. Blocks of short scans (padded to whole packets) fit.
+TEST(EstimateStrictChip, BothFifoRulesTogetherStallTheFirstFullBlockAndFailTheRun) {
+  Files files;
+  const std::string both_long = files.Write("long.svf", LongAndShortScans(kLongScans));
+  const std::string only_short = files.Write("short.svf", LongAndShortScans(0));
+  for (const HostProfile& profile : {FrameProfile(), FastProfile()}) {
+    const EstimateResult s = PlayStrict(only_short, profile, {true, true, 0});
+    EXPECT_EQ(s.outcome, RunOutcome::Completed) << profile.name << ": " << s.last_log_line;
+    EXPECT_EQ(s.checks_passed, 1U + kShortScans) << profile.name;
+
+    const EstimateResult r = PlayStrict(both_long, profile, {true, true, 0});
+    EXPECT_EQ(r.outcome, RunOutcome::Failed) << profile.name;
+    EXPECT_EQ(r.stop_line, 4U) << profile.name;  // the first long scan
+    EXPECT_EQ(r.checks_passed, 1U) << profile.name;
+    EXPECT_EQ(r.usb.timeouts, 1U) << profile.name;
+    EXPECT_NE(Joined(r.messages).find("FT_Write"), std::string::npos) << profile.name << ": " << Joined(r.messages);
+    EXPECT_GE(r.seconds, Seconds(kWriteTimeout)) << profile.name;
+    EXPECT_LT(r.seconds, Seconds(kWriteTimeout) + 0.5) << profile.name;
+  }
+}
+
+// Lost answers can never be made up: the run stops with a message once the
+// read-back time-out has passed, whichever packet was lost.
+struct DropCase {
+  std::uint32_t every;
+};
+
+class EstimateDroppedIn : public ::testing::TestWithParam<DropCase> {};
+
+TEST_P(EstimateDroppedIn, ALostInPacketFailsTheRunWithinTheReadBackTimeOut) {
+  Files files;
+  const std::string path = files.Write("drop.svf", LongAndShortScans(kLongScans));
+  for (const HostProfile& profile : {FrameProfile(), FastProfile()}) {
+    const EstimateResult plain = PlayStrict(path, profile, {});
+    const EstimateResult r = PlayStrict(path, profile, {false, false, GetParam().every});
+    const std::string what = profile.name + " every " + std::to_string(GetParam().every);
+    EXPECT_EQ(r.outcome, RunOutcome::Failed) << what;
+    EXPECT_GE(r.usb.in_lost, 1U) << what;
+    EXPECT_LT(r.checks_passed, plain.checks_passed) << what;
+    EXPECT_EQ(r.checks_failed, 0U) << what;  // no check judged on answers that did not come
+    ASSERT_EQ(r.messages.size(), 1U) << what;
+    EXPECT_NE(r.messages[0].find("within 1000 ms"), std::string::npos) << what << ": " << r.messages[0];
+    EXPECT_LT(r.seconds, plain.seconds + 1.1) << what;
+  }
+}
+
+// 1 and 2: in the IDCODE's answers; 7: in the first long scan; 500: in a
+// later one.
+INSTANTIATE_TEST_SUITE_P(Every, EstimateDroppedIn, ::testing::Values(DropCase{1}, DropCase{2}, DropCase{7}, DropCase{500}));
 
 TEST(EstimateFailures, AMissingFileOrAnUnusableBoardComesBackAsAnOutcome) {
   const EstimateResult missing = Play("/nonexistent/folder/none.svf");

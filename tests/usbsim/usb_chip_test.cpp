@@ -161,6 +161,69 @@ TEST(UsbChipFifos, PurgedBytesNeverReachThePins) {
   EXPECT_EQ(c.chip.RxLevel(), 0U);
 }
 
+// --- Stricter rules ---
+
+HostProfile Strict(bool whole_out_slots, bool status_in_rx, std::uint32_t drop_every_nth_in = 0) {
+  HostProfile p = FastProfile();
+  p.chip.whole_out_slots = whole_out_slots;
+  p.chip.status_in_rx = status_in_rx;
+  p.chip.drop_every_nth_in = drop_every_nth_in;
+  return p;
+}
+
+// What one OUT transfer gets into a chip nobody reads from: the receive
+// FIFO fills, then the transmit FIFO, as far as the rules let each packet in.
+struct StrictCase {
+  bool whole_out_slots;
+  bool status_in_rx;
+  std::size_t size;
+  std::size_t taken;
+  std::size_t answers;  // held in the receive FIFO at the end
+};
+
+class UsbChipStrict : public ::testing::TestWithParam<StrictCase> {};
+
+TEST_P(UsbChipStrict, AnUnreadChipTakesWhatItsFifosHoldUnderTheRules) {
+  const StrictCase& k = GetParam();
+  Chip c(Strict(k.whole_out_slots, k.status_in_rx));
+  c.Sync();
+  const std::vector<std::uint8_t> bytes(k.size, kTck);
+  EXPECT_EQ(c.chip.BulkOut(bytes.data(), bytes.size(), Us(100000)), k.taken);
+  c.Idle(Us(1000));
+  EXPECT_EQ(c.chip.RxLevel(), k.answers);
+  EXPECT_EQ(c.chip.TxLevel(), k.taken - k.answers);
+  // Every answer comes out, in full packets, and the chip clocks the rest.
+  std::size_t got = 0;
+  for (int i = 0; i < 20 && got < k.taken; ++i) got += DataOf(c.chip.BulkIn(512)).size();
+  EXPECT_EQ(got, k.taken);
+}
+
+// 372: the player's block, six packets the last of 52 bytes. 400: six
+// whole packets and one of 16.
+INSTANTIATE_TEST_SUITE_P(Rules, UsbChipStrict,
+                         ::testing::Values(StrictCase{false, false, 372, 372, 256}, StrictCase{false, false, 400, 384, 256},
+                                           // a 52-byte packet needs a whole free slot: 320 - 256 left 64 free
+                                           StrictCase{true, false, 372, 372, 256}, StrictCase{true, false, 400, 384, 256},
+                                           // 248 answers; 72 waiting leave room for 52 bytes, not for 64
+                                           StrictCase{false, true, 372, 372, 248}, StrictCase{false, true, 400, 320, 248},
+                                           // 72 waiting: no whole slot for the sixth packet
+                                           StrictCase{true, true, 372, 320, 248}, StrictCase{true, true, 400, 320, 248}));
+
+TEST(UsbChipStrictIn, EveryNthInPacketWithAnswersIsLostAndEmptyOnesDoNotCount) {
+  Chip c(Strict(false, false, 3));
+  c.Sync();
+  ASSERT_EQ(c.chip.BulkIn(64).size(), kStatusBytes);  // empty: not counted
+  ASSERT_EQ(c.Out(6 * kPacketData, kTck), 6 * kPacketData);
+  c.Idle(Us(1000));
+  // Six full packets on the wire, the third and sixth lost: one transfer of
+  // six packets' length ends after the sixth all the same.
+  const std::vector<std::uint8_t> wire = c.chip.BulkIn(6 * kPacketSize);
+  EXPECT_EQ(DataOf(wire).size(), 4 * kPacketData);
+  EXPECT_EQ(c.chip.Stats().in_lost, 2U);
+  EXPECT_EQ(c.chip.Stats().bytes_in, 4 * kPacketData);
+  EXPECT_EQ(c.chip.RxLevel(), 0U);
+}
+
 // --- Latency timer ---
 
 class UsbChipLatency : public ::testing::TestWithParam<int> {};

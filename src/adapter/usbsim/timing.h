@@ -18,6 +18,21 @@ inline constexpr Ticks kTicksPerMs = 1000 * kTicksPerUs;
 constexpr Ticks Us(std::uint64_t us) { return us * kTicksPerUs; }
 constexpr double Seconds(Ticks t) { return static_cast<double>(t) / (1e6 * kTicksPerUs); }
 
+// How strict the chip is about its FIFOs, and whether IN packets get lost.
+// The defaults are the chip as the estimate has always modelled it.
+struct ChipRules {
+  // An OUT packet goes only into a whole free 64-byte slot of the 128-byte
+  // transmit FIFO: it is refused (NAK) unless 64 bytes are free, however
+  // short it is.
+  bool whole_out_slots = false;
+  // The two status bytes of every IN packet wait in the 256-byte receive
+  // buffer with its answers: 4 packets of 62 answers fill it, 248 in all.
+  bool status_in_rx = false;
+  // Every n-th IN packet that carries answers is lost on its way to the
+  // host (some clone chips on some hosts); 0: none is.
+  std::uint32_t drop_every_nth_in = 0;
+};
+
 // How the computer and its USB host controller spend time around the chip.
 //
 // A request (a control request, or one bulk transfer in either direction)
@@ -40,6 +55,8 @@ struct HostProfile {
   // device (the kernel's serial driver is detached, the interface claimed).
   Ticks list = 0;
   Ticks open = 0;
+  // The chip on this host.
+  ChipRules chip;
 };
 
 // Every request waits for the next 1 ms frame (a full-speed port on an

@@ -43,7 +43,7 @@ void UsbFt232r::Advance(Ticks t) {
   const Ticks period = BytePeriod();
   const bool answers = mode_ == kModeSync;
   while (!tx_.empty() && next_byte_ <= t) {
-    if (answers && rx_.size() >= kRxFifo) break;
+    if (answers && rx_.size() >= RxLimit()) break;
     const std::uint8_t byte = tx_.front();
     tx_.pop_front();
     pins_.Chain().SetNow(next_byte_ * 1000U / kTicksPerUs);
@@ -59,15 +59,21 @@ void UsbFt232r::Advance(Ticks t) {
   }
   // Idle or stopped by a full receive FIFO: the next byte goes no earlier
   // than now.
-  if (tx_.empty() || (answers && rx_.size() >= kRxFifo)) next_byte_ = std::max(next_byte_, t);
+  if (tx_.empty() || (answers && rx_.size() >= RxLimit())) next_byte_ = std::max(next_byte_, t);
 }
 
 Ticks UsbFt232r::WhenClocked(std::size_t n) const {
   if (n == 0) return next_byte_;
   if (tx_.size() < n) return kNever;
-  if (mode_ == kModeSync && rx_.size() + n > kRxFifo) return kNever;
+  if (mode_ == kModeSync && rx_.size() + n > RxLimit()) return kNever;
   return next_byte_ + static_cast<Ticks>(n - 1) * BytePeriod();
 }
+
+std::size_t UsbFt232r::RxLimit() const {
+  return host_.chip.status_in_rx ? kRxFifo / kPacketSize * kPacketData : kRxFifo;
+}
+
+std::size_t UsbFt232r::OutRoom(std::size_t n) const { return host_.chip.whole_out_slots ? kPacketSize : n; }
 
 Ticks UsbFt232r::Start() const {
   const Ticks now = clock_.Now();
@@ -171,7 +177,8 @@ std::size_t UsbFt232r::BulkOut(const std::uint8_t* data, std::size_t size, Ticks
   while (done < size) {
     const std::size_t n = std::min(kPacketSize, size - done);
     Advance(t);
-    if (tx_.size() + n <= kTxFifo) {
+    const std::size_t room = OutRoom(n);
+    if (tx_.size() + room <= kTxFifo) {
       t += PacketTime(n);
       Advance(t);
       tx_.insert(tx_.end(), data + done, data + done + n);
@@ -181,8 +188,8 @@ std::size_t UsbFt232r::BulkOut(const std::uint8_t* data, std::size_t size, Ticks
     }
     // Refused: tried again once the chip has clocked enough bytes out.
     ++stats_.out_refused;
-    const Ticks room = WhenClocked(tx_.size() + n - kTxFifo);
-    const Ticks retry = room == kNever ? kNever : std::max(room, t + PacketTime(0));
+    const Ticks freed = WhenClocked(tx_.size() + room - kTxFifo);
+    const Ticks retry = freed == kNever ? kNever : std::max(freed, t + PacketTime(0));
     if (retry == kNever || retry > give_up) {
       t = std::max(t, give_up);
       ++stats_.timeouts;
@@ -202,21 +209,29 @@ std::vector<std::uint8_t> UsbFt232r::BulkIn(std::size_t length) {
   std::vector<std::uint8_t> wire;
   bool waited = false;
   ++stats_.bulk_in;
+  std::size_t on_wire = 0;  // bytes sent, lost packets too
   const auto send = [&](std::size_t n) {
-    wire.push_back(kModemStatus);
-    wire.push_back(kLineStatus);
-    wire.insert(wire.end(), rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    const std::uint32_t nth = host_.chip.drop_every_nth_in;
+    const bool lost = n > 0 && nth > 0 && ++in_with_answers_ % nth == 0;
+    if (lost) {
+      ++stats_.in_lost;
+    } else {
+      wire.push_back(kModemStatus);
+      wire.push_back(kLineStatus);
+      wire.insert(wire.end(), rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+      stats_.bytes_in += n;
+    }
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    on_wire += kStatusBytes + n;
     t += PacketTime(kStatusBytes + n);
     last_packet_ = t;
-    stats_.bytes_in += n;
   };
   for (;;) {
     Advance(t);
     if (rx_.size() >= kPacketData) {
       send(kPacketData);
       ++stats_.in_full_packets;
-      if (wire.size() + kPacketSize > length) break;
+      if (on_wire + kPacketSize > length) break;
       continue;
     }
     const Ticks expiry = last_packet_ + latency_ms_ * kTicksPerMs;

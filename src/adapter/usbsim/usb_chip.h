@@ -43,6 +43,7 @@ struct UsbStats {
   std::uint64_t in_short_packets = 0;  // 1 to 61 data bytes, sent when the latency timer ran out
   std::uint64_t in_empty_packets = 0;  // status bytes only, sent when the latency timer ran out
   std::uint64_t latency_waits = 0;     // IN transfers that waited for the latency timer
+  std::uint64_t in_lost = 0;           // IN packets with answers that never reached the host
   std::uint64_t bytes_out = 0;         // data bytes taken by the chip
   std::uint64_t bytes_in = 0;          // data bytes sent by the chip
   std::uint64_t bytes_clocked = 0;     // bytes put on the pins (or sent as serial data)
@@ -65,7 +66,8 @@ struct UsbStats {
 // pins alone. An IN packet carries the two status bytes and up to 62
 // answers: 62 are sent as soon as they are there, fewer (or none) only when
 // the latency timer has run out, counted from the last IN packet sent. An
-// OUT packet is refused while it does not fit in the transmit FIFO.
+// OUT packet is refused while it does not fit in the transmit FIFO. The
+// host profile's ChipRules make the FIFOs stricter and lose IN packets.
 //
 // The host: each request starts on the profile's grid, no earlier than the
 // clock's time; the call leaves the clock at the moment its caller has the
@@ -128,6 +130,10 @@ class UsbFt232r {
   // When the n-th byte from now will have been clocked, if no answer leaves
   // meanwhile; kNever when the FIFOs stop it first.
   [[nodiscard]] Ticks WhenClocked(std::size_t n) const;
+  // How many answers the receive FIFO holds, and how much room an OUT
+  // packet of n bytes needs in the transmit FIFO, under the rules.
+  [[nodiscard]] std::size_t RxLimit() const;
+  [[nodiscard]] std::size_t OutRoom(std::size_t n) const;
   // The grid point the next request starts on.
   [[nodiscard]] Ticks Start() const;
   // The request is complete at `done`: the caller has its result a turnaround later.
@@ -152,6 +158,7 @@ class UsbFt232r {
   std::uint8_t direction_ = 0;
   std::uint8_t latency_ms_ = 16;
   std::uint32_t divisor_eighths_ = 2500;  // 9600 baud
+  std::uint64_t in_with_answers_ = 0;     // IN packets with answers, for ChipRules::drop_every_nth_in
   UsbStats stats_;
 };
 
