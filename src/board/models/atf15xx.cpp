@@ -70,17 +70,6 @@ constexpr std::uint64_t kReadUs = 20'000;
 
 constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
-// What a register of `length` bits holds after the scan, `before` being what
-// it held: a scan shorter than the register moves the old bits down.
-Bits AfterScan(const Bits& before, const DrScan& scan, std::size_t length) {
-  if (scan.shifted >= length) return scan.Last(length);
-  const auto n = static_cast<std::size_t>(scan.shifted);
-  Bits out(length, false);
-  for (std::size_t i = 0; i + n < length; ++i) out[i] = i + n < before.size() && before[i + n];
-  const Bits tail = scan.Last(n);
-  for (std::size_t j = 0; j < n; ++j) out[length - n + j] = tail[j];
-  return out;
-}
 
 std::string Hex3(std::uint32_t v) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -237,6 +237,16 @@ void IscPart::Start(std::string what, const std::string& wait, std::function<voi
   op_.Arm(std::move(what), waits_.Ns(wait), std::move(done));
 }
 
+Bits AfterScan(const Bits& before, const DrScan& scan, std::size_t length) {
+  if (scan.shifted >= length) return scan.Last(length);
+  const auto n = static_cast<std::size_t>(scan.shifted);
+  Bits out(length, false);
+  for (std::size_t i = 0; i + n < length; ++i) out[i] = i + n < before.size() && before[i + n];
+  const Bits tail = scan.Last(n);
+  for (std::size_t j = 0; j < n; ++j) out[length - n + j] = tail[j];
+  return out;
+}
+
 Bits BitsOf(std::uint64_t value, std::size_t n) {
   Bits b(n, false);
   for (std::size_t i = 0; i < n && i < 64; ++i) b[i] = ((value >> i) & 1U) != 0;

@@ -174,6 +174,10 @@ class IscPart : public DeviceModel {
   const char* unit_;
 };
 
+// What a register of `length` bits holds after the scan, `before` being what
+// it held: a scan shorter than the register moves the old bits down.
+Bits AfterScan(const Bits& before, const DrScan& scan, std::size_t length);
+
 // Bits from the low `n` bits of a number, and back (n <= 64).
 Bits BitsOf(std::uint64_t value, std::size_t n);
 std::uint64_t ValueOf(const Bits& bits, std::size_t from = 0, std::size_t n = 64);

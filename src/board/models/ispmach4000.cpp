@@ -62,17 +62,6 @@ constexpr std::uint64_t kEraseUs = 100'000;
 constexpr std::uint64_t kProgramUs = 13'000;
 constexpr std::uint64_t kDoneUs = 50'000;
 
-// What a register of `length` bits holds after the scan, `before` being what
-// it held: a scan shorter than the register moves the old bits down.
-Bits AfterScan(const Bits& before, const DrScan& scan, std::size_t length) {
-  if (scan.shifted >= length) return scan.Last(length);
-  const auto n = static_cast<std::size_t>(scan.shifted);
-  Bits out(length, false);
-  for (std::size_t i = 0; i + n < length; ++i) out[i] = i + n < before.size() && before[i + n];
-  const Bits tail = scan.Last(n);
-  for (std::size_t j = 0; j < n; ++j) out[length - n + j] = tail[j];
-  return out;
-}
 
 class IspMach4000 final : public IscPart {
  public:
