@@ -72,6 +72,9 @@ inline constexpr int kIdcode = -2;
 // A modelled part in place of a described device: its flash, its
 // programming instructions and the time its operations need.
 struct ModelChoice {
+  ModelChoice() = default;
+  ModelChoice(std::string part_name, bool start_blank) : part(std::move(part_name)), blank(start_blank) {}
+
   std::string part;        // a name from the catalogue of modelled parts
   bool blank = false;      // starts blank; else it holds another design
   std::uint64_t seed = 1;  // the other design's content comes from this

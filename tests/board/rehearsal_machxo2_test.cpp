@@ -85,7 +85,7 @@ TEST_P(MachXo2Mutation, StopsWhereThePartAnswersDifferently) {
   const Mutation& m = GetParam();
   Lines lines = SplitLines(ReadText(path));
   const std::size_t expected = m.change(lines) + 1;
-  Rehearsal rig(ModelChoice{m.part, m.blank, 1, {}});
+  Rehearsal rig(ModelChoice(m.part, m.blank));
   const auto r = rig.PlayText(JoinLines(lines), true);
   EXPECT_FALSE(r.Passed());
   EXPECT_EQ(r.Line(), expected) << (r.log.empty() ? "" : r.log.back());

@@ -100,7 +100,7 @@ TEST_P(SramFpga, ConfiguresOnlyFromAWholeBitstreamForThePart) {
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
   Lines lines = SplitLines(ReadText(path));
   const auto expected = c.change(lines);
-  Rehearsal rig(ModelChoice{c.part, c.blank, 1, {}});
+  Rehearsal rig(ModelChoice(c.part, c.blank));
   const auto r = rig.PlayText(JoinLines(lines), true);
   std::string report;
   for (const auto& l : r.report) report += l + "\n";

@@ -52,8 +52,8 @@ INSTANTIATE_TEST_SUITE_P(Files, FullFile,
                                            VendorFile{"openFPGALoader__test_sfl.svf", "10CL025", true},
                                            VendorFile{"Blinker2__default.svf", "XC6SLX9", true},
                                            VendorFile{"lattice_m4a3_svf__test3.svf", "M4A3-64/32", true}),
-                         [](const auto& info) {
-                           std::string n = info.param.file;
+                         [](const auto& test) {
+                           std::string n = test.param.file;
                            return std::regex_replace(n.substr(0, n.rfind('.')), std::regex("[^A-Za-z0-9]"), "_");
                          });
 
@@ -107,7 +107,9 @@ TEST(CoolRunner2Rehearsal, ChangedFilesFailWhereThePartWould) {
     EXPECT_EQ(r.Line(), c.line);
     std::string report;
     for (const auto& l : r.report) report += l + "\n";
-    if (*c.refused != 0) EXPECT_NE(report.find(c.refused), std::string::npos) << report;
+    if (*c.refused != 0) {
+      EXPECT_NE(report.find(c.refused), std::string::npos) << report;
+    }
   }
 }
 
