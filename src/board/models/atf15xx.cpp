@@ -79,10 +79,8 @@ std::string Hex3(std::uint32_t v) {
 class Atf15xx final : public IscPart {
  public:
   Atf15xx(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(g.a_rows + g.b_rows + std::size(kSpecial), g.row_bits, kErasedLevel), "words"),
+      : IscPart(part, choice, FlashArray(g.a_rows + g.b_rows + std::size(kSpecial), g.row_bits, kErasedLevel), "words", kIdcode),
         g_(g) {
-    reset_instruction_ = kIdcode;
-    instruction_ = kIdcode;
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}, {"read", kReadUs}}, choice.waits_us);
   }
 

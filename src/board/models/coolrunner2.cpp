@@ -50,9 +50,7 @@ constexpr std::uint64_t kProgramUs = 10'000;
 class CoolRunner2 final : public IscPart {
  public:
   CoolRunner2(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(std::size_t{1} << g.address_bits, g.data_bits, true), "rows"), g_(g) {
-    reset_instruction_ = kIdcode;
-    instruction_ = kIdcode;
+      : IscPart(part, choice, FlashArray(std::size_t{1} << g.address_bits, g.data_bits, true), "rows", kIdcode), g_(g) {
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}}, choice.waits_us);
     Settle();
   }

@@ -199,8 +199,9 @@ std::uint64_t Waits::Ns(const std::string& name) const {
   return it == us_.end() ? 0 : it->second * 1000U;
 }
 
-IscPart::IscPart(const jtag::KnownPart& part, const ModelChoice& choice, FlashArray flash, const char* unit)
-    : part_(part), choice_(choice), flash_(std::move(flash)), unit_(unit) {
+IscPart::IscPart(const jtag::KnownPart& part, const ModelChoice& choice, FlashArray flash, const char* unit,
+                 std::uint64_t reset_instruction)
+    : part_(part), choice_(choice), flash_(std::move(flash)), reset_instruction_(reset_instruction), unit_(unit) {
   if (choice_.blank) {
     flash_.Blank();
   } else {

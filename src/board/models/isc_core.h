@@ -133,7 +133,10 @@ class Waits {
 // its instructions.
 class IscPart : public DeviceModel {
  public:
-  IscPart(const jtag::KnownPart& part, const ModelChoice& choice, FlashArray flash, const char* unit);
+  // `reset_instruction`: what Test-Logic-Reset and power-on select, the
+  // family's IDCODE instruction (all ones, BYPASS, for a part without one).
+  IscPart(const jtag::KnownPart& part, const ModelChoice& choice, FlashArray flash, const char* unit,
+          std::uint64_t reset_instruction);
 
   [[nodiscard]] unsigned IrLength() const override { return part_.ir_bits; }
   [[nodiscard]] std::optional<std::uint32_t> Idcode() const override;
@@ -165,10 +168,8 @@ class IscPart : public DeviceModel {
   PendingOperation op_;
   Waits waits_;
   bool isc_ = false;
-  std::uint64_t instruction_ = 0;
-  // What Test-Logic-Reset and power-on select: the family's IDCODE
-  // instruction; all ones (BYPASS) for a part without one.
-  std::uint64_t reset_instruction_ = ~std::uint64_t{0};
+  const std::uint64_t reset_instruction_;
+  std::uint64_t instruction_ = reset_instruction_;
 
  private:
   const char* unit_;

@@ -67,11 +67,9 @@ class IspMach4000 final : public IscPart {
  public:
   // The flash: the rows, then the USERCODE, then the DONE bit (bit 0).
   IspMach4000(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(g.rows + 2, g.row_bits, kErasedLevel), "rows"),
+      : IscPart(part, choice, FlashArray(g.rows + 2, g.row_bits, kErasedLevel), "rows", kIdcode),
         g_(g),
         boundary_(g.boundary_bits, false) {
-    reset_instruction_ = kIdcode;
-    instruction_ = kIdcode;
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}, {"done", kDoneUs}}, choice.waits_us);
   }
 

@@ -67,7 +67,7 @@ class IspMach4A final : public IscPart {
  public:
   // The flash: the rows, then the extra row, then the USERCODE.
   IspMach4A(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(g.rows + 2, g.row_bits, kErasedLevel), "rows"),
+      : IscPart(part, choice, FlashArray(g.rows + 2, g.row_bits, kErasedLevel), "rows", kIdcode),
         g_(g),
         rows_(g.rows, false),
         column_(g.row_bits, false) {

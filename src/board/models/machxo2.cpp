@@ -87,9 +87,7 @@ constexpr std::uint64_t kProgramUs = 10'000;
 class MachXo2 final : public IscPart {
  public:
   MachXo2(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(g.rows + 1, kRowBits, kInferred.erased_level), "rows"), g_(g) {
-    reset_instruction_ = kIdcode;
-    instruction_ = kIdcode;
+      : IscPart(part, choice, FlashArray(g.rows + 1, kRowBits, kInferred.erased_level), "rows", kIdcode), g_(g) {
     waits_ = Waits({{"sram-erase", kSramEraseUs}, {"erase", kEraseUs}, {"program", kProgramUs}}, choice.waits_us);
     if (!choice.blank) {
       // Another design is a finished one: its DONE fuse is programmed.

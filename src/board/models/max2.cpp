@@ -69,7 +69,7 @@ enum class Region : std::uint8_t { kNone, kCfm, kUfm, kId };
 class MaxII final : public IscPart {
  public:
   MaxII(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(g.cfm_words + kUfmWords, kWordBits, true), "words"),
+      : IscPart(part, choice, FlashArray(g.cfm_words + kUfmWords, kWordBits, true), "words", kBypass),
         g_(g),
         address_bits_(part.id_address_bits) {
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}}, choice.waits_us);
@@ -87,14 +87,8 @@ class MaxII final : public IscPart {
 
   void PowerOn() override {
     IscPart::PowerOn();
-    instruction_ = kBypass;
     address_ = 0;
     at_ = {};
-  }
-
-  void Reset() override {
-    IscPart::Reset();
-    instruction_ = kBypass;
   }
 
   void UpdateIr(std::uint64_t opcode) override {

@@ -84,7 +84,7 @@ std::optional<Word> WordAt(std::uint64_t address) {
 class Xc9500Xl final : public IscPart {
  public:
   Xc9500Xl(const jtag::KnownPart& part, const ModelChoice& choice, const Geometry& g)
-      : IscPart(part, choice, FlashArray(kRows, kColumns * 8 * g.function_blocks, kErasedLevel), "rows"),
+      : IscPart(part, choice, FlashArray(kRows, kColumns * 8 * g.function_blocks, kErasedLevel), "rows", kIdcode),
         word_bits_(8 * g.function_blocks),
         buffer_(kColumns * word_bits_, kErasedLevel) {
     waits_ = Waits({{"erase", kEraseUs}, {"program", kProgramUs}}, choice.waits_us);
