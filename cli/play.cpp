@@ -296,14 +296,8 @@ int ChooseRehearsal(Settings& s, std::FILE* err) {
 // the summary when a part did not carry out every step.
 void ReportRehearsal(ConsoleWindow& window, const std::vector<std::string>& report, std::size_t refusals,
                      std::vector<std::string>& lines_before_summary) {
-  if (report.empty()) return;
-  window.AppendLog("Rehearsal:");
-  for (const auto& l : report) window.AppendLog("  " + l);
-  if (refusals != 0) {
-    lines_before_summary.push_back("tavrin-play: " + std::to_string(refusals) +
-                                   (refusals == 1 ? " step" : " steps") +
-                                   " of the file not carried out by the modelled parts (see the rehearsal above)");
-  }
+  for (const auto& l : player::RehearsalLines(report)) window.AppendLog(l);
+  if (refusals != 0) lines_before_summary.push_back("tavrin-play: " + player::RefusalLine(refusals));
 }
 
 // The option that asked for the virtual board.

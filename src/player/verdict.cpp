@@ -90,6 +90,20 @@ std::string SummaryOfRun(const RunFacts& facts) {
 
 }  // namespace
 
+std::vector<std::string> RehearsalLines(const std::vector<std::string>& report) {
+  std::vector<std::string> lines;
+  if (report.empty()) return lines;
+  lines.emplace_back("Rehearsal:");
+  for (const auto& l : report) lines.push_back("  " + l);
+  return lines;
+}
+
+std::string RefusalLine(std::size_t refusals) {
+  if (refusals == 0) return {};
+  return std::to_string(refusals) + (refusals == 1 ? " step" : " steps") +
+         " of the file not carried out by the modelled parts (see the rehearsal above)";
+}
+
 std::string SummaryLine(const RunFacts& facts) {
   std::string line = SummaryOfRun(facts);
   if (!facts.adapter.empty()) line += "; on " + facts.adapter;

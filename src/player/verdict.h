@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <cstddef>
 #include <vector>
 
 namespace tavrin::player {
@@ -40,6 +41,13 @@ struct RunFacts {
 // Without a line (stopped before the first) the prefix is "idcode.svf: ".
 // The adapter, when known, ends every form ("; on <adapter>").
 std::string SummaryLine(const RunFacts& facts);
+
+// The modelled parts' accounts for the end of a run's log: "Rehearsal:",
+// then each line indented; nothing without models.
+std::vector<std::string> RehearsalLines(const std::vector<std::string>& report);
+// "2 steps of the file not carried out by the modelled parts (see the
+// rehearsal above)"; empty for none.
+std::string RefusalLine(std::size_t refusals);
 
 // The most digits of a value a summary shows.
 inline constexpr std::size_t kShownDigits = 64;

@@ -349,14 +349,8 @@ void MainWindow::ShowVerdict(std::uint64_t started_us) {
   std::string state_error;
   if (rehearsal_hook) rehearsal = rehearsal_hook(&refusals, &state_error);
   if (!facts) return;  // refused, or the file unusable: the message said why
-  if (!rehearsal.empty()) {
-    player_.log.AppendLog("Rehearsal:");
-    for (const auto& l : rehearsal) player_.log.AppendLog("  " + l);
-    if (refusals != 0) {
-      player_.log.AppendLog(std::to_string(refusals) + (refusals == 1 ? " step" : " steps") +
-                            " of the file not carried out by the modelled parts (see the rehearsal above)");
-    }
-  }
+  for (const auto& l : player::RehearsalLines(rehearsal)) player_.log.AppendLog(l);
+  if (refusals != 0) player_.log.AppendLog(player::RefusalLine(refusals));
   if (!state_error.empty()) player_.log.AppendLog(state_error);
 
   // The run has left the bar full when it reached the end of the file, and
