@@ -73,6 +73,8 @@ int Main(int argc, char** argv) {
       options.board = *loaded.board;
     } else if (arg == "--standard") {
       options.standard_reading = true;
+    } else if (arg == "--keep-going") {
+      options.stop_on_failed_check = false;
     } else if (arg == "--detail") {
       detail = true;
     } else if (arg.rfind('-', 0) == 0 || !options.svf_path.empty()) {

@@ -75,6 +75,16 @@ class D2xx {
   virtual FtStatus FT_GetBitMode(FtHandle handle, std::uint8_t* pins) = 0;
   virtual FtStatus FT_Purge(FtHandle handle, std::uint32_t mask) = 0;
 
+  // Not in the vendor library: waits up to timeout_ms for the receive queue
+  // to hold `size` bytes, on the bus, and gives its length as
+  // FT_GetQueueStatus does. It may come back earlier, with fewer. A chip
+  // that cannot wait this way answers FT_NOT_SUPPORTED (the default), and
+  // the caller polls the queue status with its own sleeps.
+  virtual FtStatus WaitForQueue(FtHandle /*handle*/, std::uint32_t /*size*/, std::uint32_t /*timeout_ms*/,
+                                std::uint32_t* /*rx_bytes*/) {
+    return FT_NOT_SUPPORTED;
+  }
+
   // The library's own words for the last failure, when it has any.
   [[nodiscard]] virtual std::string LastErrorText() const { return {}; }
   // What the device open behind the handle is, as a person would name it:

@@ -69,6 +69,10 @@ FtStatus DeviceList::FT_Close(FtHandle handle) {
 FtStatus DeviceList::FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) {
   TAVRIN_FORWARD(FT_GetQueueStatus(o->inner, rx_bytes));
 }
+FtStatus DeviceList::WaitForQueue(FtHandle handle, std::uint32_t size, std::uint32_t timeout_ms,
+                                  std::uint32_t* rx_bytes) {
+  TAVRIN_FORWARD(WaitForQueue(o->inner, size, timeout_ms, rx_bytes));
+}
 FtStatus DeviceList::FT_SetUSBParameters(FtHandle handle, std::uint32_t in_size, std::uint32_t out_size) {
   TAVRIN_FORWARD(FT_SetUSBParameters(o->inner, in_size, out_size));
 }

@@ -20,6 +20,7 @@ class DeviceList final : public D2xx {
   FtStatus FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHandle* handle) override;
   FtStatus FT_Close(FtHandle handle) override;
   FtStatus FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) override;
+  FtStatus WaitForQueue(FtHandle handle, std::uint32_t size, std::uint32_t timeout_ms, std::uint32_t* rx_bytes) override;
   FtStatus FT_SetUSBParameters(FtHandle handle, std::uint32_t in_size, std::uint32_t out_size) override;
   FtStatus FT_SetLatencyTimer(FtHandle handle, std::uint8_t ms) override;
   FtStatus FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_t mode) override;

@@ -59,6 +59,13 @@ FtStatus RecordingD2xx::FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_byt
   return Line(s, "FT_GetQueueStatus(" + H(handle) + ") rx=" + (s == FT_OK ? std::to_string(*rx_bytes) : "?"));
 }
 
+FtStatus RecordingD2xx::WaitForQueue(FtHandle handle, std::uint32_t size, std::uint32_t timeout_ms,
+                                     std::uint32_t* rx_bytes) {
+  const FtStatus s = inner_.WaitForQueue(handle, size, timeout_ms, rx_bytes);
+  if (s == FT_NOT_SUPPORTED) return s;
+  return Line(s, "FT_GetQueueStatus(" + H(handle) + ") rx=" + (s == FT_OK ? std::to_string(*rx_bytes) : "?"));
+}
+
 FtStatus RecordingD2xx::FT_SetUSBParameters(FtHandle handle, std::uint32_t in_size, std::uint32_t out_size) {
   return Line(inner_.FT_SetUSBParameters(handle, in_size, out_size),
               "FT_SetUSBParameters(" + H(handle) + ", " + std::to_string(in_size) + ", " + std::to_string(out_size) + ")");

@@ -19,8 +19,9 @@ namespace tavrin::jtag {
 // The chip sends its answers in USB packets of 62 bytes (64 with its two
 // status bytes). A packet that is not full waits for the latency timer.
 inline constexpr std::uint32_t kPacketAnswers = 62;
-// Bytes per write: six full packets of answers, fewer than the chip holds
-// (128 to send, 256 answers), so a write never waits for a read.
+// Bytes per write: six full packets of answers, no more than the chip
+// holds (128 to clock, 256 answers), which its backend reads while the
+// block goes out.
 inline constexpr std::uint32_t kBlockBytes = 6 * kPacketAnswers;
 
 // A queued scan's outcome: the captured text (hexadecimal, most significant

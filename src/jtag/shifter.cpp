@@ -17,24 +17,34 @@ bool Engine::ReadBack(std::uint8_t* buffer, std::uint32_t size) {
   adapter::D2xx& chip = adapter_.Chip();
   const std::uint64_t deadline = clock_.NowMicros() + static_cast<std::uint64_t>(readback_timeout_ms) * 1000U;
   std::uint32_t waiting = 0;
-  for (;;) {
-    const adapter::FtStatus status = chip.FT_GetQueueStatus(adapter_.DeviceHandle, &waiting);
-    if (status != FT_OK) {
-      ChipFailed(status, "FT_GetQueueStatus - check for input data");
-      return false;
-    }
-    if (waiting >= size) break;
-    if (clock_.NowMicros() >= deadline) {
+  adapter::FtStatus status = chip.FT_GetQueueStatus(adapter_.DeviceHandle, &waiting);
+  while (status == FT_OK && waiting < size) {
+    const std::uint64_t now = clock_.NowMicros();
+    if (now >= deadline) {
       Abandon();
+      // Nothing is left in flight to answer later.
+      (void)chip.FT_Purge(adapter_.DeviceHandle, adapter::FT_PURGE_RX | adapter::FT_PURGE_TX);
       window_.ShowMessage("The adapter answered " + std::to_string(waiting) + " of " + std::to_string(size) +
                           " bytes within " + std::to_string(readback_timeout_ms) +
                           " ms.  The scan is incomplete; stopping.");
       return false;
     }
-    clock_.SleepBriefly();
+    // The chip's backend waits on the bus when it can; a wait that brought
+    // nothing, or none at all, is a brief sleep.
+    const std::uint32_t had = waiting;
+    const auto left_ms = static_cast<std::uint32_t>((deadline - now + 999) / 1000);
+    status = chip.WaitForQueue(adapter_.DeviceHandle, size, left_ms, &waiting);
+    if (status == adapter::FT_NOT_SUPPORTED || (status == FT_OK && waiting == had)) {
+      clock_.SleepBriefly();
+      status = chip.FT_GetQueueStatus(adapter_.DeviceHandle, &waiting);
+    }
+  }
+  if (status != FT_OK) {
+    ChipFailed(status, "FT_GetQueueStatus - check for input data");
+    return false;
   }
   std::uint32_t read = 0;
-  const adapter::FtStatus status = chip.FT_Read(adapter_.DeviceHandle, buffer, size, &read);
+  status = chip.FT_Read(adapter_.DeviceHandle, buffer, size, &read);
   if (status != FT_OK) {
     ChipFailed(status, "FT_Read - get data");
     return false;

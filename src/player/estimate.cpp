@@ -210,6 +210,7 @@ EstimateResult Play(const EstimateOptions& options) {
   r.checks_passed = player.interpreter.ChecksPassed();
   r.checks_failed = player.interpreter.ChecksMade() - r.checks_passed;
   r.stopped = player.driver.StoppedByOperator();
+  r.left_in_flight = bus.Chip().OutInFlight() || bus.Chip().InInFlight() || bus.Chip().InEnded();
   r.seconds = Seconds(clock.Now());
   r.setup_seconds = Seconds(window.OpenedAt());
   r.usb = bus.Chip().Stats();

@@ -78,6 +78,8 @@ struct EstimateResult {
   std::uint64_t checks_passed = 0;
   std::uint64_t checks_failed = 0;
   bool stopped = false;
+  // USB transfers were still in flight when the run had ended.
+  bool left_in_flight = false;
   // The message boxes of the run (none when echoed), its log's last line
   // (at most kLastLineChars of it), and the whole log when asked for.
   std::vector<std::string> messages;

@@ -208,7 +208,7 @@ TEST(WaysOut, EveryEndOfARunReleasesTheChipOnTheUsbBus) {
     adapter::ftdi::FakeChip& chip = api->AddChip();
     adapter::FtdiD2xx backend(std::move(api));
     const std::string name = c.name;
-    if (name == "failed chip call") chip.FailCall("WriteData", 2, -1);  // the run's first block
+    if (name == "failed chip call") chip.FailCall("SubmitWrite", 2, -1);  // the run's first block
     if (name == "failed set-up") chip.FailCall("SetBitmode", 2, -1);
     int answered = 0;
     const int signal = name == "SIGINT in a scan" ? SIGINT : SIGTERM;

@@ -223,16 +223,17 @@ TEST_F(FtdiD2xxTest, SyncAnswersArePinsBeforeEachByteAndReadExactly) {
   FakeChip& c = bus->AddChip();
   const FtHandle h = OpenSync(0xFF);
   EXPECT_EQ(Queue(h), 0U);
-  EXPECT_EQ(c.transfers.reads, 0);  // nothing owed: no USB read at all
+  EXPECT_EQ(c.calls["Pump"], 0);  // nothing owed: the bus is not even looked at
   const std::vector<std::uint8_t> bytes = Ramp(48);
   EXPECT_EQ(Write(h, bytes), bytes);
+  EXPECT_EQ(c.most_reading, 48U) << "the answers are asked for with the write";
   EXPECT_EQ(Queue(h), 48U);
-  EXPECT_EQ(c.read_requests, (std::vector<int>{48}));  // asks for just what is owed
   const std::vector<std::uint8_t> answers = Read(h, 48);
   ASSERT_EQ(answers.size(), 48U);
   EXPECT_EQ(answers[0], 0x00);  // the pins before the first byte
   for (std::size_t i = 1; i < 48; ++i) EXPECT_EQ(answers[i], bytes[i - 1]) << i;
   EXPECT_EQ(Queue(h), 0U);
+  EXPECT_EQ(c.reading, 0U);
   EXPECT_EQ(c.transfers.reads, 1);
 }
 
@@ -241,27 +242,17 @@ TEST_F(FtdiD2xxTest, AnswersArrivingInPiecesAreCollectedUntilAllAreThere) {
   c.deliver_per_read = 5;
   const FtHandle h = OpenSync(0xFF);
   const std::vector<std::uint8_t> bytes = Ramp(48);
-  Write(h, bytes);
+  Write(h, bytes);  // the wait for the write brings the first 5
   std::vector<std::uint32_t> seen;
   for (std::uint32_t n = 0; n < 48;) seen.push_back(n = Queue(h));
-  EXPECT_EQ(seen.front(), 5U);
-  EXPECT_EQ(seen.size(), 10U);  // 5, 10, ... 45, 48
-  EXPECT_EQ(c.read_requests[1], 43);  // what was still owed
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{10, 15, 20, 25, 30, 35, 40, 45, 48}));
+  EXPECT_EQ(c.reading, 0U);
   // Asking for more than there is gives what there is, in order.
   const std::vector<std::uint8_t> answers = Read(h, 100);
   ASSERT_EQ(answers.size(), 48U);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end() - 1, answers.begin() + 1));
-}
-
-TEST_F(FtdiD2xxTest, ReadWithoutQueuePollTakesOneReadOfWhatHasCome) {
-  FakeChip& c = bus->AddChip();
-  c.deliver_per_read = 7;
-  const FtHandle h = OpenSync(0xFF);
-  Write(h, Ramp(12));
-  EXPECT_EQ(Read(h, 12).size(), 7U);
-  EXPECT_EQ(Read(h, 12).size(), 5U);
-  EXPECT_EQ(Read(h, 12).size(), 0U);
-  EXPECT_EQ(c.transfers.reads, 2);  // the last read owed nothing and asked nothing
+  EXPECT_EQ(Queue(h), 0U);
+  EXPECT_EQ(c.transfers.reads, 10);  // nothing owed, nothing asked
 }
 
 TEST_F(FtdiD2xxTest, ShortWritesLoopUntilTheWholeChunkIsOut) {
@@ -273,35 +264,64 @@ TEST_F(FtdiD2xxTest, ShortWritesLoopUntilTheWholeChunkIsOut) {
   EXPECT_EQ(c.written, Ramp(48));
 }
 
-TEST_F(FtdiD2xxTest, SyncWritesGoWholeWhileTheChipHoldsThemAndReadAnswersBeyond) {
-  FakeChip& c = bus->AddChip();
-  const FtHandle h = OpenSync(0xFF);
-  Write(h, std::vector<std::uint8_t>(372, 0x55));
-  EXPECT_EQ(c.transfers.writes, 1) << "a block the chip can hold goes in one transfer";
-  EXPECT_EQ(c.transfers.reads, 0) << "and waits for no answer";
-  Write(h, std::vector<std::uint8_t>(1000, 0x55));
-  // 12 more fit; then the answers are read whenever the chip holds all it can.
-  ASSERT_EQ(c.write_calls.size(), 5U);
-  EXPECT_EQ(c.write_calls[1].size(), 12U);
-  EXPECT_EQ(c.write_calls[2].size(), 384U);
-  EXPECT_EQ(c.write_calls[3].size(), 384U);
-  EXPECT_EQ(c.write_calls[4].size(), 220U);
-  EXPECT_EQ(c.answers.size(), 220U) << "the chip never held more than 384";
-  EXPECT_EQ(Queue(h), 1372U);
+// No more than the chip holds (128 to clock, 256 answers to send) is ever
+// in flight, however slowly the answers come and however much is written.
+TEST_F(FtdiD2xxTest, SyncWritesKeepAtMost384BytesInFlight) {
+  for (const std::uint32_t per_read : {0U, 100U, 62U, 1U}) {
+    SCOPED_TRACE(per_read);
+    auto api = std::make_unique<FakeFtdiApi>();
+    FakeChip& c = api->AddChip();
+    c.deliver_per_read = per_read;
+    chip = std::make_unique<FtdiD2xx>(std::move(api));
+    const FtHandle h = OpenSync(0xFF);
+    Write(h, std::vector<std::uint8_t>(372, 0x55));
+    EXPECT_EQ(c.write_calls.size(), 1U) << "a block the chip holds goes in one transfer";
+    Write(h, std::vector<std::uint8_t>(1000, 0x55));
+    EXPECT_LE(c.most_reading, 384U);
+    EXPECT_EQ(c.written.size(), 1372U);
+    std::uint32_t n = 0;
+    for (int polls = 0; (n = Queue(h)) < 1372 && polls < 2000;) ++polls;
+    EXPECT_EQ(n, 1372U);
+  }
 }
 
-TEST_F(FtdiD2xxTest, SyncReadsAskForTheAnswersInWholePackets) {
+// Transfers in flight that fail, or a chip that never answers: an error
+// with libftdi's text, and nothing left in flight.
+TEST_F(FtdiD2xxTest, FailedTransfersInFlightAreIoErrorsAndLeaveNothingInFlight) {
+  struct Case {
+    const char* op;
+    int nth;
+    FtStatus write, queue;
+  };
+  for (const Case& k : {Case{"SubmitWrite", 1, FT_IO_ERROR, FT_OK}, Case{"SubmitRead", 1, FT_IO_ERROR, FT_OK},
+                        Case{"Pump", 1, FT_IO_ERROR, FT_OK}, Case{"Pump", 2, FT_OK, FT_IO_ERROR}}) {
+    SCOPED_TRACE(std::string(k.op) + " " + std::to_string(k.nth));
+    auto api = std::make_unique<FakeFtdiApi>();
+    FakeChip& c = api->AddChip();
+    chip = std::make_unique<FtdiD2xx>(std::move(api));
+    const FtHandle h = OpenSync();
+    c.FailCall(k.op, k.nth, -4);
+    c.deliver_per_read = 1;
+    Write(h, Ramp(3), k.write);
+    std::uint32_t n = 0;
+    EXPECT_EQ(chip->FT_GetQueueStatus(h, &n), k.queue);
+    if (k.write != FT_OK || k.queue != FT_OK) {
+      EXPECT_EQ(chip->LastErrorText(), std::string(k.op) + " failed");
+    }
+    if (k.write != FT_OK) {
+      EXPECT_EQ(c.reading, 0U) << "cancelled";
+    }
+  }
+  // A chip that takes the bytes and never answers: the answers stay owed
+  // (the caller's time-out ends the wait), and a purge cancels the read.
   FakeChip& c = bus->AddChip();
-  const FtHandle h = OpenSync(0xFF);
-  // 372 answers are six full packets: one IN transfer of 384 bytes ends
-  // with the sixth instead of waiting for a short packet.
-  Write(h, std::vector<std::uint8_t>(372, 0x55));
-  EXPECT_EQ(Queue(h), 372U);
-  EXPECT_EQ(c.read_chunk, 384U);
-  Write(h, std::vector<std::uint8_t>(100, 0x55));
-  EXPECT_EQ(Queue(h), 472U);
-  EXPECT_EQ(c.read_chunk, 128U);
-  EXPECT_EQ(Read(h, 472).size(), 472U);
+  c.silent = true;
+  const FtHandle h = OpenSync();
+  Write(h, Ramp(30));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Queue(h), 0U);
+  EXPECT_EQ(c.reading, 30U);
+  ASSERT_EQ(chip->FT_Purge(h, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+  EXPECT_EQ(c.reading, 0U);
 }
 
 TEST_F(FtdiD2xxTest, WriteFailures) {
@@ -315,19 +335,15 @@ TEST_F(FtdiD2xxTest, WriteFailures) {
   c.accept_per_write = 0;
   EXPECT_TRUE(Write(h, {}).empty());
   EXPECT_EQ(c.calls["WriteData"], 2);  // an empty write sends nothing
-}
-
-TEST_F(FtdiD2xxTest, ReadErrorsAreIoErrorsWithLibftdiText) {
-  FakeChip& c = bus->AddChip();
-  const FtHandle h = OpenSync();
-  Write(h, {0, 0, 0});
-  c.FailCall("ReadData", 0, -4);
-  std::uint32_t n = 0;
-  EXPECT_EQ(chip->FT_GetQueueStatus(h, &n), FT_IO_ERROR);
-  std::array<std::uint8_t, 3> buf{};
-  EXPECT_EQ(chip->FT_Read(h, buf.data(), 3, &n), FT_IO_ERROR);
-  EXPECT_EQ(n, 0U);
-  EXPECT_EQ(chip->LastErrorText(), "ReadData failed");
+  // In synchronous mode a transfer the chip does not take whole (its
+  // time-out ran out) fails with the count it took, and nothing is left in
+  // flight.
+  ASSERT_EQ(chip->FT_Close(h), FT_OK);
+  const FtHandle s = OpenSync();
+  c.accept_per_write = 16;
+  EXPECT_EQ(Write(s, Ramp(48), FT_IO_ERROR).size(), 16U);
+  EXPECT_EQ(chip->LastErrorText(), "FT_Write: the adapter took 16 of 48 bytes within 6 s");
+  EXPECT_EQ(c.reading, 0U);
 }
 
 TEST_F(FtdiD2xxTest, PurgeEmptiesOurQueueAndBothChipDirections) {
@@ -335,14 +351,17 @@ TEST_F(FtdiD2xxTest, PurgeEmptiesOurQueueAndBothChipDirections) {
   c.deliver_per_read = 10;
   const FtHandle h = OpenSync();
   Write(h, Ramp(30));
-  EXPECT_EQ(Queue(h), 10U);
+  EXPECT_EQ(Queue(h), 20U);
+  const int cancels = c.calls["CancelTransfers"];
   ASSERT_EQ(chip->FT_Purge(h, 255), FT_OK);
+  EXPECT_EQ(c.calls["CancelTransfers"], cancels + 1);
   EXPECT_EQ(c.calls["FlushRx"], 1);
   EXPECT_EQ(c.calls["FlushTx"], 1);
   EXPECT_TRUE(c.answers.empty());
-  const int reads = c.transfers.reads;
+  EXPECT_EQ(c.reading, 0U);
+  const int pumps = c.calls["Pump"];
   EXPECT_EQ(Queue(h), 0U);
-  EXPECT_EQ(c.transfers.reads, reads);  // nothing owed after a full purge
+  EXPECT_EQ(c.calls["Pump"], pumps);  // nothing owed after a full purge
   c.FailCall("FlushRx", 0, -1);
   EXPECT_EQ(chip->FT_Purge(h, FT_PURGE_RX), FT_IO_ERROR);
 }
@@ -457,8 +476,9 @@ TEST_F(FtdiD2xxTest, CloseLeavesBitBangAndReleasesTheChip) {
   c.deliver_per_read = 3;
   const FtHandle h = OpenSync();
   Write(h, Ramp(9));
-  EXPECT_EQ(Queue(h), 3U);  // answers still on their way
+  EXPECT_EQ(Queue(h), 6U);  // answers still on their way
   ASSERT_EQ(chip->FT_Close(h), FT_OK);
+  EXPECT_EQ(c.reading, 0U) << "the read in flight is cancelled";
   EXPECT_EQ(c.mode, FT_BITMODE_RESET);
   EXPECT_EQ(c.direction, 0);
   EXPECT_FALSE(c.open);

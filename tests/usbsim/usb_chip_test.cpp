@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "adapter/baud_divisor.h"
@@ -222,6 +224,96 @@ TEST(UsbChipStrictIn, EveryNthInPacketWithAnswersIsLostAndEmptyOnesDoNotCount) {
   EXPECT_EQ(c.chip.Stats().in_lost, 2U);
   EXPECT_EQ(c.chip.Stats().bytes_in, 4 * kPacketData);
   EXPECT_EQ(c.chip.RxLevel(), 0U);
+}
+
+// --- Transfers in flight ---
+
+// A block and the IN transfer for its answers, submitted together: the
+// host handles each end at once. Gives the answers, and when the last of
+// the two ended.
+struct Flight {
+  std::vector<std::uint8_t> answers;
+  std::size_t taken = 0;
+  std::size_t in_transfers = 0;
+  Ticks end = 0;
+};
+Flight Fly(Chip& c, std::size_t block) {
+  std::vector<std::uint8_t> bytes(block);
+  for (std::size_t i = 0; i < block; ++i) bytes[i] = static_cast<std::uint8_t>(i % 2 == 0 ? kTck : 0);
+  Flight f;
+  c.chip.SubmitIn((block + kPacketData - 1) / kPacketData * kPacketSize);
+  c.chip.SubmitOut(bytes.data(), bytes.size(), Us(100000));
+  const Ticks give_up = c.clock.Now() + Us(200000);
+  while ((c.chip.OutInFlight() || c.chip.InInFlight() || f.answers.size() < block) && c.clock.Now() < give_up) {
+    c.clock.AdvanceTo(c.chip.RunBus(give_up));
+    if (auto out = c.chip.TakeOut()) f.taken = out->taken;
+    if (auto in = c.chip.TakeIn()) {
+      const std::vector<std::uint8_t> data = DataOf(in->wire);
+      f.answers.insert(f.answers.end(), data.begin(), data.end());
+      ++f.in_transfers;
+      if (f.answers.size() < block) c.chip.SubmitIn(kPacketSize * 8);
+    }
+  }
+  f.end = c.clock.Now();
+  return f;
+}
+
+// Under every FIFO rule, in both profiles, a 372-byte block goes whole
+// with its answers read as they come: one IN transfer of six full packets,
+// all within one frame of the host's grid.
+TEST(UsbChipInFlight, ABlockAndItsAnswersShareTheBusWithinOneFrameUnderEveryRule) {
+  for (const bool frame : {false, true}) {
+    for (const auto& [slots, status] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+      SCOPED_TRACE(std::string(frame ? "frame" : "fast") + (slots ? " whole OUT slots" : "") +
+                   (status ? " status in RX" : ""));
+      HostProfile p = frame ? FrameProfile() : FastProfile();
+      p.chip.whole_out_slots = slots;
+      p.chip.status_in_rx = status;
+      Chip c(p);
+      c.Sync();
+      (void)c.chip.BulkIn(kPacketSize);  // an IN packet just now: the latency timer runs
+      const Ticks start = c.clock.Now();
+      const Flight f = Fly(c, 6 * kPacketData);
+      EXPECT_EQ(f.taken, 6 * kPacketData);
+      EXPECT_EQ(f.answers.size(), 6 * kPacketData);
+      EXPECT_EQ(f.in_transfers, 1U);
+      EXPECT_EQ(c.chip.Stats().in_short_packets, 0U);
+      EXPECT_EQ(c.chip.Stats().timeouts, 0U);
+      EXPECT_LT(f.end - start, p.grid + Us(1000));
+      // Each answer is the pins before its byte: TCK low, high, low, ...
+      for (std::size_t i = 1; i < f.answers.size(); ++i) EXPECT_EQ(f.answers[i] & kTck, i % 2 == 1 ? kTck : 0) << i;
+    }
+  }
+}
+
+// Once the latency timer has run out, an IN token gets what answers there
+// are at once: the block's first answer alone, and then its last packet is
+// short and waits for the timer. (The host takes a status packet first
+// after a pause for this reason.)
+TEST(UsbChipInFlight, AfterAPauseTheFirstAnswersComeAloneAndTheLastPacketWaits) {
+  Chip c(FrameProfile());
+  c.Sync();
+  c.Idle(Us(10000));
+  const Flight f = Fly(c, 6 * kPacketData);
+  EXPECT_EQ(f.answers.size(), 6 * kPacketData);
+  EXPECT_EQ(f.in_transfers, 2U);
+  EXPECT_GE(c.chip.Stats().in_short_packets, 2U);
+  EXPECT_EQ(c.chip.Stats().latency_waits, 1U);
+}
+
+TEST(UsbChipInFlight, CancelledTransfersDeliverNothingAndEndNothing) {
+  Chip c(FrameProfile());
+  c.Sync();
+  const std::vector<std::uint8_t> bytes(372, kTck);
+  c.chip.SubmitIn(384);
+  c.chip.SubmitOut(bytes.data(), bytes.size(), Us(100000));
+  c.chip.CancelTransfers();  // before the next frame: nothing went
+  EXPECT_FALSE(c.chip.OutInFlight() || c.chip.InInFlight());
+  c.Idle(Us(5000));
+  (void)c.chip.RunBus(c.clock.Now());
+  EXPECT_FALSE(c.chip.TakeOut().has_value());
+  EXPECT_FALSE(c.chip.TakeIn().has_value());
+  EXPECT_EQ(c.chip.Stats().bytes_clocked, 0U);
 }
 
 // --- Latency timer ---

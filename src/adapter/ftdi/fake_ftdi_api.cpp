@@ -78,16 +78,44 @@ class FakePort final : public FtdiPort {
   int WriteData(const std::uint8_t* data, int size) override {
     ++chip_->transfers.writes;
     if (const int rc = Enter("WriteData", true, true); rc != 0) return rc;
-    std::size_t n = static_cast<std::size_t>(std::max(size, 0));
-    if (chip_->accept_per_write != 0) n = std::min<std::size_t>(n, chip_->accept_per_write);
-    chip_->write_calls.emplace_back(data, data + n);
-    for (std::size_t i = 0; i < n; ++i) {
-      chip_->written.push_back(data[i]);
-      // Synchronous bit-bang: sample first, then drive.
-      if (chip_->mode == kSyncMode) chip_->answers.push_back(chip_->Sample());
-      chip_->outputs = data[i];
-    }
-    return static_cast<int>(n);
+    return static_cast<int>(Take(data, size));
+  }
+
+  int SubmitWrite(const std::uint8_t* data, int size) override {
+    ++chip_->transfers.writes;
+    if (const int rc = Enter("SubmitWrite", true, true); rc != 0) return rc;
+    last_taken_ = Take(data, size);
+    return 0;
+  }
+  int SubmitRead(int size) override {
+    if (const int rc = Enter("SubmitRead", true, true); rc != 0) return rc;
+    chip_->reading += static_cast<std::size_t>(std::max(size, 0));
+    chip_->most_reading = std::max(chip_->most_reading, chip_->reading);
+    return 0;
+  }
+  int Pump(std::uint32_t /*timeout_ms*/, bool /*until_written*/, std::vector<std::uint8_t>* answers) override {
+    if (const int rc = Enter("Pump", true, true); rc != 0) return rc;
+    std::deque<std::uint8_t>& a = chip_->answers;
+    const std::size_t lost = std::min<std::size_t>(chip_->lose_answers, a.size());
+    a.erase(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(lost));
+    chip_->lose_answers -= static_cast<std::uint32_t>(lost);
+    if (chip_->silent) return 0;
+    std::size_t n = std::min(chip_->reading, a.size());
+    if (chip_->deliver_per_read != 0) n = std::min<std::size_t>(n, chip_->deliver_per_read);
+    if (n == 0) return 0;
+    ++chip_->transfers.reads;
+    answers->insert(answers->end(), a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n));
+    a.erase(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n));
+    chip_->reading -= n;
+    return 0;
+  }
+  [[nodiscard]] bool Writing() const override { return false; }
+  [[nodiscard]] std::size_t LastWriteTaken() const override { return last_taken_; }
+  [[nodiscard]] std::size_t Reading() const override { return chip_->reading; }
+  int CancelTransfers() override {
+    if (const int rc = Enter("CancelTransfers", false, true); rc != 0) return rc;
+    chip_->reading = 0;
+    return 0;
   }
 
   int ReadPins(std::uint8_t* pins) override {
@@ -110,6 +138,19 @@ class FakePort final : public FtdiPort {
   [[nodiscard]] std::string ErrorString() const override { return error_; }
 
  private:
+  // The chip takes the bytes (at most accept_per_write of them).
+  std::size_t Take(const std::uint8_t* data, int size) {
+    std::size_t n = static_cast<std::size_t>(std::max(size, 0));
+    if (chip_->accept_per_write != 0) n = std::min<std::size_t>(n, chip_->accept_per_write);
+    chip_->write_calls.emplace_back(data, data + n);
+    for (std::size_t i = 0; i < n; ++i) {
+      chip_->written.push_back(data[i]);
+      // Synchronous bit-bang: sample first, then drive.
+      if (chip_->mode == kSyncMode) chip_->answers.push_back(chip_->Sample());
+      chip_->outputs = data[i];
+    }
+    return n;
+  }
   // Counts the call and gives the code it is to fail with, or 0.
   int Enter(const std::string& op, bool bulk, bool local = false) {
     const int n = ++chip_->calls[op];
@@ -128,6 +169,7 @@ class FakePort final : public FtdiPort {
   }
 
   std::shared_ptr<FakeChip> chip_;
+  std::size_t last_taken_ = 0;
   std::string error_;
 };
 

@@ -12,8 +12,10 @@
 // deliver_per_read bytes per call.
 //
 // Round trips: every chip counts its USB transfers in `transfers` (one
-// ReadData or WriteData call is one bulk transfer here; libftdi may split a
-// large one), and FakeFtdiApi::TotalTransfers() sums them over the bus.
+// ReadData or WriteData call, an OUT transfer submitted, or a Pump that
+// brings answers is one bulk transfer here; libftdi may split a large one),
+// and FakeFtdiApi::TotalTransfers() sums them over the bus. Transfers in
+// flight end at once: a write is taken as it is submitted.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,13 +48,16 @@ struct FakeChip {
   // already masked); only the input bits are taken from it. None: inputs
   // read low.
   std::function<std::uint8_t(std::uint8_t driven)> wiring;
-  std::uint32_t deliver_per_read = 0;  // most answers one ReadData hands over; 0 = all waiting
-  std::uint32_t accept_per_write = 0;  // most bytes one WriteData takes; 0 = all
+  std::uint32_t deliver_per_read = 0;  // most answers one ReadData or Pump hands over; 0 = all waiting
+  std::uint32_t accept_per_write = 0;  // most bytes one WriteData or OUT transfer takes; 0 = all
+  bool silent = false;                 // transfers in flight: the answers never come
+  std::uint32_t lose_answers = 0;      // transfers in flight: the next this many answers are lost on the way
   // Makes the n-th call (from 1; 0 = every call) of a port operation
   // ("ReadData", "WriteData", "SetBitmode", "SetUartBaudrate",
   // "SetBaudDivisor", "SetLatencyTimer", "SetReadChunksize",
-  // "SetWriteChunksize", "ReadPins", "FlushRx", "FlushTx", "Close") return
-  // the code, with the text "<operation> failed".
+  // "SetWriteChunksize", "ReadPins", "FlushRx", "FlushTx", "Close",
+  // "SubmitWrite", "SubmitRead", "Pump", "CancelTransfers") return the
+  // code, with the text "<operation> failed".
   void FailCall(const std::string& operation, int nth, int code) { failures[operation] = {nth, code}; }
 
   // --- State, as the calls left it ---
@@ -70,6 +75,8 @@ struct FakeChip {
   std::vector<std::vector<std::uint8_t>> write_calls;  // one entry per WriteData
   std::deque<std::uint8_t> answers;           // sent by the chip, not yet read
   std::vector<int> read_requests;             // the size asked by each ReadData
+  std::size_t reading = 0;                    // transfers in flight: answers asked for, not yet come
+  std::size_t most_reading = 0;               // the most `reading` has been
   Transfers transfers;
   std::map<std::string, int> calls;           // operation -> count
 

@@ -8,6 +8,7 @@
 //
 // Return codes are libftdi's own: 0 or a count for success, a negative code
 // for failure, with the text of the failure in ErrorString().
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -70,8 +71,44 @@ class FtdiPort {
   // ftdi_usb_close: releases the device (and lets the kernel serial driver
   // take it again). Nothing else may be called afterwards.
   virtual int Close() = 0;
+
+  // --- Transfers in flight (synchronous bit-bang) ---
+  // The answers are read while the bytes that owe them are written: a read
+  // is in flight before the write goes, so both directions share the bus
+  // and the chip never waits for the host to ask.
+  //
+  // Starts one OUT transfer with a copy of the bytes (at most one in flight).
+  virtual int SubmitWrite(const std::uint8_t* data, int size) = 0;
+  // Adds `size` answers to those being read: IN transfers, each packet's
+  // status bytes dropped, follow one another until all of them have come.
+  virtual int SubmitRead(int size) = 0;
+  // Handles what the transfers have done, waiting up to timeout_ms (0: not
+  // at all) until the OUT transfer has ended (until_written) or answers
+  // have come. Appends the answers to `answers`. A negative code when a
+  // transfer failed; the others are then still in flight.
+  virtual int Pump(std::uint32_t timeout_ms, bool until_written, std::vector<std::uint8_t>* answers) = 0;
+  [[nodiscard]] virtual bool Writing() const = 0;
+  // Bytes the chip took from the last OUT transfer that ended (fewer than
+  // were submitted when it took nothing more within the write time-out).
+  [[nodiscard]] virtual std::size_t LastWriteTaken() const = 0;
+  // Answers asked for and not yet come.
+  [[nodiscard]] virtual std::size_t Reading() const = 0;
+  // Cancels every transfer in flight and waits until they have ended; what
+  // they would have brought is dropped.
+  virtual int CancelTransfers() = 0;
   [[nodiscard]] virtual std::string ErrorString() const = 0;
 };
+
+// An IN transfer that reaches a chip whose latency timer has run out gets
+// at once what answers there are, often just the first of a block; the
+// rest of the block then ends in a short packet that waits a whole latency
+// time. So when the host has seen no IN packet for that time, a read first
+// takes the chip's status packet (which starts its timer again), and only
+// then asks for the answers. Sooner, the status packet would be a wait for
+// the timer, and is not asked for.
+inline bool LatencyHasRunOut(std::uint64_t since_last_in_us, unsigned latency_ms) {
+  return since_last_in_us >= std::uint64_t{latency_ms} * 1000;
+}
 
 class FtdiApi {
  public:

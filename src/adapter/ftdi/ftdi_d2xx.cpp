@@ -21,6 +21,11 @@ constexpr std::uint32_t kMaxTransfer = 65536;
 constexpr std::uint64_t kMaxPoll = 65536;
 // A write that makes no progress this many times running has failed.
 constexpr int kMaxStalls = 8;
+// Synchronous bit-bang: how long a write may take (libftdi's time-out for
+// one transfer, and a second for the host), and how long each wait for the
+// answers that make room in the chip is.
+constexpr std::uint32_t kWriteWaitMs = 6000;
+constexpr std::uint32_t kAnswerWaitMs = 125;
 
 std::string Cut(const std::string& text) { return text.substr(0, std::min(text.size(), kMaxText)); }
 
@@ -196,6 +201,7 @@ FtStatus FtdiD2xx::Release(std::map<FtHandle, Port>::iterator it) {
   // A chip left in bit-bang mode keeps driving its pins after the program
   // has gone; back to the serial function first. A chip that has gone
   // cannot be reset, and is released all the same.
+  (void)port.usb->CancelTransfers();
   if (port.mode != FT_BITMODE_RESET) (void)port.usb->SetBitmode(0, FT_BITMODE_RESET);
   const int rc = port.usb->Close();
   std::string error = rc < 0 ? port.usb->ErrorString() : std::string();
@@ -265,11 +271,10 @@ FtStatus FtdiD2xx::FT_SetBitMode(FtHandle handle, std::uint8_t mask, std::uint8_
     default:
       return Fail(FT_NOT_SUPPORTED, "FT_SetBitMode: mode " + std::to_string(mode) + " is not offered for these chips");
   }
+  // Answers still being read belong to the old mode.
+  StopTransfers(*port);
   if (port->usb->SetBitmode(mask, mode) < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   port->mode = mode;
-  port->owed = 0;
-  port->chunk_now = 0;  // the next read sets its own
-  port->lib_may_hold = false;
   return FT_OK;
 }
 
@@ -316,47 +321,66 @@ FtStatus FtdiD2xx::Poll(Port& port, std::uint64_t want) {
   const std::size_t room = kQueueLimit - std::min(kQueueLimit, port.queue.size());
   want = std::min<std::uint64_t>({want, room, kMaxPoll});
   if (want == 0) return FT_OK;
-  std::uint32_t chunk = port.read_size;
-  const bool sync = port.mode == FT_BITMODE_SYNC_BITBANG;
-  const bool everything = sync && want >= port.owed;
-  if (sync) {
-    // IN transfers sized to the packets the answers come in, so that a
-    // read ends with its last full packet instead of waiting for the
-    // latency timer's short one. A size change drops what libftdi holds;
-    // it holds nothing after a read of all that is owed (nothing more can
-    // come), so the size changes only then.
-    want = std::min(want, port.owed);
-    if (want == 0) return FT_OK;
-    const std::uint64_t packets = (want + kPacketData - 1) / kPacketData;
-    chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(packets * kPacketSize, kMaxReadChunk));
-  }
-  if (chunk != port.chunk_now && !port.lib_may_hold) {
-    if (port.usb->SetReadChunksize(chunk) < 0) return Fail(FT_IO_ERROR, port.usb->ErrorString());
-    port.chunk_now = chunk;
+  if (port.read_size != port.chunk_now) {
+    if (port.usb->SetReadChunksize(port.read_size) < 0) return Fail(FT_IO_ERROR, port.usb->ErrorString());
+    port.chunk_now = port.read_size;
   }
   port.scratch.resize(static_cast<std::size_t>(want));
   const int n = port.usb->ReadData(port.scratch.data(), static_cast<int>(want));
   if (n < 0) return Fail(FT_IO_ERROR, port.usb->ErrorString());
   const std::size_t got = std::min(static_cast<std::size_t>(n), static_cast<std::size_t>(want));
   port.queue.insert(port.queue.end(), port.scratch.begin(), port.scratch.begin() + static_cast<std::ptrdiff_t>(got));
-  port.owed -= std::min<std::uint64_t>(port.owed, got);
-  port.lib_may_hold = !(everything && port.owed == 0);
   return FT_OK;
+}
+
+FtStatus FtdiD2xx::Collect(Port& port, std::uint32_t timeout_ms, bool until_written) {
+  port.scratch.clear();
+  const int rc = port.usb->Pump(timeout_ms, until_written, &port.scratch);
+  port.queue.insert(port.queue.end(), port.scratch.begin(), port.scratch.end());
+  port.owed -= std::min<std::uint64_t>(port.owed, port.scratch.size());
+  if (rc < 0) {
+    // The stream has a hole: whatever else is in flight is cancelled.
+    std::string error = port.usb->ErrorString();
+    StopTransfers(port);
+    return Fail(FT_IO_ERROR, std::move(error));
+  }
+  return FT_OK;
+}
+
+void FtdiD2xx::StopTransfers(Port& port) {
+  (void)port.usb->CancelTransfers();
+  port.owed = 0;
 }
 
 FtStatus FtdiD2xx::FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) {
   Port* port = Find(handle);
   if (port == nullptr) return Fail(FT_INVALID_HANDLE, "FT_GetQueueStatus: no such handle");
   if (rx_bytes == nullptr) return Fail(FT_INVALID_PARAMETER, "FT_GetQueueStatus: no place for the count");
-  // In synchronous mode nothing comes that was not written for; in the
-  // other modes the chip may send at any time.
+  // In synchronous mode nothing comes that was not written for, and the
+  // answers owed are being read already; in the other modes the chip may
+  // send at any time.
   if (port->mode == FT_BITMODE_SYNC_BITBANG) {
     if (port->owed > 0) {
-      const FtStatus s = Poll(*port, port->owed);
+      const FtStatus s = Collect(*port, 0);
       if (s != FT_OK) return s;
     }
   } else {
     const FtStatus s = Poll(*port, port->read_size);
+    if (s != FT_OK) return s;
+  }
+  *rx_bytes = static_cast<std::uint32_t>(port->queue.size());
+  return FT_OK;
+}
+
+FtStatus FtdiD2xx::WaitForQueue(FtHandle handle, std::uint32_t size, std::uint32_t timeout_ms,
+                                std::uint32_t* rx_bytes) {
+  Port* port = Find(handle);
+  if (port == nullptr) return Fail(FT_INVALID_HANDLE, "WaitForQueue: no such handle");
+  if (rx_bytes == nullptr) return Fail(FT_INVALID_PARAMETER, "WaitForQueue: no place for the count");
+  if (port->mode != FT_BITMODE_SYNC_BITBANG) return FT_NOT_SUPPORTED;
+  // Until a transfer brings answers, or the time is up.
+  if (port->queue.size() < size && port->owed > 0) {
+    const FtStatus s = Collect(*port, timeout_ms);
     if (s != FT_OK) return s;
   }
   *rx_bytes = static_cast<std::uint32_t>(port->queue.size());
@@ -369,12 +393,11 @@ FtStatus FtdiD2xx::FT_Read(FtHandle handle, std::uint8_t* buffer, std::uint32_t 
   if (read == nullptr || (buffer == nullptr && size > 0)) return Fail(FT_INVALID_PARAMETER, "FT_Read: no buffer");
   *read = 0;
   if (port->queue.size() < size) {
-    // One read of what has come meanwhile; the caller waits on the queue
-    // status for anything slower.
-    const std::uint64_t missing = size - port->queue.size();
+    // What has come meanwhile; the caller waits on the queue status for
+    // anything slower.
     const bool sync = port->mode == FT_BITMODE_SYNC_BITBANG;
     if (!sync || port->owed > 0) {
-      const FtStatus s = Poll(*port, sync ? std::max(missing, port->owed) : missing);
+      const FtStatus s = sync ? Collect(*port, 0) : Poll(*port, size - port->queue.size());
       if (s != FT_OK) return s;
     }
   }
@@ -391,38 +414,69 @@ FtStatus FtdiD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::uint
   if (port == nullptr) return Fail(FT_INVALID_HANDLE, "FT_Write: no such handle");
   if (written == nullptr || (data == nullptr && size > 0)) return Fail(FT_INVALID_PARAMETER, "FT_Write: no data");
   *written = 0;
-  const bool sync = port->mode == FT_BITMODE_SYNC_BITBANG;
+  if (port->mode == FT_BITMODE_SYNC_BITBANG) return WriteSync(*port, data, size, written);
   std::uint32_t done = 0;
   int stalls = 0;
   while (done < size) {
-    std::uint32_t len = size - done;
-    if (sync) {
-      // The chip holds what it has not clocked yet and the answers not
-      // read; when both are full it takes no more, and a write would hang.
-      // What fits goes in one transfer; beyond it the answers are read
-      // first.
-      if (port->owed >= kChipHolds) {
-        const std::uint64_t before = port->owed;
-        const FtStatus s = Poll(*port, port->owed);
-        if (s != FT_OK) return s;
-        if (port->owed == before && ++stalls >= kMaxStalls) {
-          return Fail(FT_IO_ERROR, "FT_Write: the adapter sends no answers, so it takes no more data");
-        }
-        continue;
-      }
-      len = static_cast<std::uint32_t>(std::min<std::uint64_t>(len, kChipHolds - port->owed));
-    }
-    const int n = port->usb->WriteData(data + done, static_cast<int>(len));
+    const int n = port->usb->WriteData(data + done, static_cast<int>(size - done));
     if (n < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
     if (n == 0) {
       if (++stalls >= kMaxStalls) return Fail(FT_IO_ERROR, "FT_Write: the adapter takes no more data");
       continue;
     }
     stalls = 0;
-    const std::uint32_t took = std::min(static_cast<std::uint32_t>(n), len);
-    done += took;
+    done += std::min(static_cast<std::uint32_t>(n), size - done);
     *written = done;
-    if (sync) port->owed += took;
+  }
+  return FT_OK;
+}
+
+// Synchronous bit-bang: the chip holds what it has not clocked yet and the
+// answers not sent; when both are full it takes no more. So no more than
+// it holds is ever in flight: each piece's answers are asked for before
+// the piece goes, and a piece waits for earlier answers when it must.
+FtStatus FtdiD2xx::WriteSync(Port& port, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) {
+  std::uint32_t done = 0;
+  int stalls = 0;
+  while (done < size) {
+    if (port.owed >= kChipHolds) {
+      const std::uint64_t before = port.owed;
+      const FtStatus s = Collect(port, kAnswerWaitMs);
+      if (s != FT_OK) {
+        StopTransfers(port);
+        return s;
+      }
+      if (port.owed == before && ++stalls >= kMaxStalls) {
+        StopTransfers(port);
+        return Fail(FT_IO_ERROR, "FT_Write: the adapter sends no answers, so it takes no more data");
+      }
+      continue;
+    }
+    if (port.queue.size() + port.owed >= kQueueLimit) {
+      return Fail(FT_INSUFFICIENT_RESOURCES, "FT_Write: the answers to earlier writes have not been read");
+    }
+    const auto len = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - done, kChipHolds - port.owed));
+    if (port.usb->SubmitRead(static_cast<int>(len)) < 0 ||
+        port.usb->SubmitWrite(data + done, static_cast<int>(len)) < 0) {
+      std::string error = port.usb->ErrorString();
+      StopTransfers(port);
+      return Fail(FT_IO_ERROR, std::move(error));
+    }
+    port.owed += len;
+    const FtStatus s = Collect(port, kWriteWaitMs, true);
+    const bool still = port.usb->Writing();
+    const auto took = static_cast<std::uint32_t>(still ? 0 : std::min<std::size_t>(port.usb->LastWriteTaken(), len));
+    if (s != FT_OK || still || took < len) {
+      std::string error = s != FT_OK ? last_error_
+                                     : "FT_Write: the adapter took " + std::to_string(took) + " of " +
+                                           std::to_string(len) + " bytes within " +
+                                           std::to_string(kWriteWaitMs / 1000) + " s";
+      StopTransfers(port);
+      *written = done + took;
+      return Fail(FT_IO_ERROR, std::move(error));
+    }
+    done += len;
+    *written = done;
   }
   return FT_OK;
 }
@@ -441,14 +495,18 @@ FtStatus FtdiD2xx::FT_Purge(FtHandle handle, std::uint32_t mask) {
   const bool rx = (mask & FT_PURGE_RX) != 0;
   const bool tx = (mask & FT_PURGE_TX) != 0;
   if (rx) {
+    // What is being read is dropped with the queue.
+    if (port->usb->CancelTransfers() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
     port->queue.clear();
     if (port->usb->FlushRx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
-    port->lib_may_hold = false;  // libftdi empties its read buffer too
   }
   if (tx && port->usb->FlushTx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   // Only with both directions emptied is nothing owed any more: bytes still
-  // on their way to the chip would otherwise be answered later.
+  // on their way to the chip are answered later, and read.
   if (rx && tx) port->owed = 0;
+  if (rx && !tx && port->owed > 0 && port->usb->SubmitRead(static_cast<int>(port->owed)) < 0) {
+    return Fail(FT_IO_ERROR, port->usb->ErrorString());
+  }
   return FT_OK;
 }
 

@@ -28,7 +28,9 @@ namespace tavrin::adapter {
 // libftdi has no receive queue of its own: this backend keeps one per open
 // chip, filled by reads of whatever the chip has sent, and FT_GetQueueStatus
 // reports its length. In synchronous bit-bang mode every byte written owes
-// exactly one answer, so reads ask for just the answers still owed.
+// exactly one answer: FT_Write asks for the answers of its bytes before it
+// sends them, so they are read while the bytes go out (both directions in
+// flight at once), and the queue status collects what has come.
 class FtdiD2xx final : public D2xx {
  public:
   explicit FtdiD2xx(std::unique_ptr<ftdi::FtdiApi> api);
@@ -42,6 +44,8 @@ class FtdiD2xx final : public D2xx {
   FtStatus FT_OpenEx(const std::string& arg, std::uint32_t flags, FtHandle* handle) override;
   FtStatus FT_Close(FtHandle handle) override;
   FtStatus FT_GetQueueStatus(FtHandle handle, std::uint32_t* rx_bytes) override;
+  // Synchronous mode: waits on the transfers in flight. Other modes cannot.
+  FtStatus WaitForQueue(FtHandle handle, std::uint32_t size, std::uint32_t timeout_ms, std::uint32_t* rx_bytes) override;
   FtStatus FT_SetUSBParameters(FtHandle handle, std::uint32_t in_transfer_size,
                                std::uint32_t out_transfer_size) override;
   FtStatus FT_SetLatencyTimer(FtHandle handle, std::uint8_t ms) override;
@@ -60,19 +64,14 @@ class FtdiD2xx final : public D2xx {
   // "<description> (serial <serial>)", as the chip gave them when it was opened.
   [[nodiscard]] std::string OpenedName(FtHandle handle) const override;
 
-  // The most answer bytes kept for one chip; beyond it no more are read, and
-  // in synchronous mode the chip waits.
+  // The most answer bytes kept for one chip: beyond it no more are read,
+  // and in synchronous mode no more are written for.
   static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
   // In synchronous mode the chip holds at most this many bytes written and
-  // not answered: 128 not yet clocked, and 256 answers not yet read (it
-  // stops clocking when they fill up). A longer write goes in pieces, with
-  // the answers read between them.
+  // not answered: 128 not yet clocked, and 256 answers not yet sent (it
+  // stops clocking when they fill up). No more are ever in flight: a longer
+  // write goes in pieces, each after the answers that make room for it.
   static constexpr std::uint64_t kChipHolds = 128 + 256;
-  // USB packets: 64 bytes, the first two of each IN packet the chip's
-  // status; and the largest IN transfer libftdi takes.
-  static constexpr std::uint32_t kPacketSize = 64;
-  static constexpr std::uint32_t kPacketData = 62;
-  static constexpr std::uint32_t kMaxReadChunk = 16384;
 
  private:
   struct Port {
@@ -81,17 +80,24 @@ class FtdiD2xx final : public D2xx {
     std::string name;  // what OpenedName gives
     std::uint8_t mode = FT_BITMODE_RESET;
     std::deque<std::uint8_t> queue;   // answers read from the chip, not yet handed out
-    std::uint64_t owed = 0;           // synchronous mode: answers written for, not yet read
+    std::uint64_t owed = 0;           // synchronous mode: answers written for, not yet come
     std::uint32_t read_size = 4096;   // the USB IN transfer size
     std::uint32_t chunk_now = 0;      // the size libftdi reads with now (0: not known)
-    bool lib_may_hold = false;        // libftdi's read buffer may hold answers
     std::vector<std::uint8_t> scratch;
   };
 
   Port* Find(FtHandle handle);
   FtStatus Scan();
-  // One read of what the chip has sent, up to want bytes, into the queue.
+  // Modes without answers owed: one read of what the chip has sent, up to
+  // want bytes, into the queue.
   FtStatus Poll(Port& port, std::uint64_t want);
+  // Synchronous mode: the answers that have come, into the queue, waiting
+  // up to timeout_ms for some (or, until_written, for the write in flight
+  // to end).
+  FtStatus Collect(Port& port, std::uint32_t timeout_ms, bool until_written = false);
+  FtStatus WriteSync(Port& port, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written);
+  // Cancels the transfers in flight; nothing is owed any more.
+  static void StopTransfers(Port& port);
   // Leaves bit-bang mode and releases the chip; the port is gone afterwards.
   FtStatus Release(std::map<FtHandle, Port>::iterator it);
   FtStatus Fail(FtStatus status, std::string text);

@@ -13,6 +13,8 @@ namespace tavrin::adapter::usbsim {
 namespace {
 
 constexpr std::uint32_t kLocation = 1;
+// The largest IN transfer of answers: 16 KiB.
+constexpr std::size_t kMaxInPackets = 256;
 
 class SimPort final : public ftdi::FtdiPort {
  public:
@@ -22,7 +24,9 @@ class SimPort final : public ftdi::FtdiPort {
   SimPort(const SimPort&) = delete;
   SimPort& operator=(const SimPort&) = delete;
   ~SimPort() override {
-    if (!closed_) *open_ = false;
+    if (closed_) return;
+    chip_->CancelTransfers();
+    *open_ = false;
   }
 
   [[nodiscard]] ftdi::ChipType Type() const override { return ftdi::ChipType::kR; }
@@ -52,6 +56,7 @@ class SimPort final : public ftdi::FtdiPort {
     if (closed_) return Gone();
     if (ms < 1) return Fail(-1, "latency out of range. Only valid for 1-255");
     chip_->SetLatencyTimer(ms);
+    latency_ms_ = ms;
     return 0;
   }
 
@@ -110,6 +115,71 @@ class SimPort final : public ftdi::FtdiPort {
     return size;
   }
 
+  // --- Transfers in flight ---
+  // As on libusb: a transfer's completion is handled when the host pumps,
+  // and that is when the next IN transfer of the answers still to come is
+  // submitted, as the completion callback does.
+  int SubmitWrite(const std::uint8_t* data, int size) override {
+    if (closed_) return Gone();
+    if (chip_->OutInFlight()) return Fail(-1, "a write is already in flight");
+    if (size <= 0 || data == nullptr) return 0;
+    chip_->SubmitOut(data, static_cast<std::size_t>(size), kWriteTimeout);
+    return 0;
+  }
+
+  int SubmitRead(int size) override {
+    if (closed_) return Gone();
+    if (size <= 0) return 0;
+    if (!chip_->InInFlight() && !chip_->InEnded()) {
+      // After a pause the chip's latency timer has run out: the status
+      // packet it then sends at once is taken first (see ftdi_api.h).
+      SimClock& clock = chip_->HostClock();
+      if (ftdi::LatencyHasRunOut((clock.Now() - last_in_) / kTicksPerUs, latency_ms_)) {
+        chip_->SubmitIn(kPacketSize);
+        const Ticks deadline = clock.Now() + (latency_ms_ + 2U) * kTicksPerMs;
+        while (!HandleEnded(&early_) && clock.Now() < deadline) {
+          if (chip_->RunBus(deadline) >= deadline && !chip_->InEnded()) clock.AdvanceTo(deadline);
+        }
+        if (chip_->InInFlight()) chip_->CancelTransfers();
+      }
+    }
+    reading_ += static_cast<std::size_t>(size);
+    if (!chip_->InInFlight() && !chip_->InEnded()) SubmitIn();
+    return 0;
+  }
+
+  int Pump(std::uint32_t timeout_ms, bool until_written, std::vector<std::uint8_t>* answers) override {
+    if (closed_) return Gone();
+    SimClock& clock = chip_->HostClock();
+    const Ticks deadline = clock.Now() + timeout_ms * kTicksPerMs;
+    answers->insert(answers->end(), early_.begin(), early_.end());
+    early_.clear();
+    const std::size_t before = answers->size();
+    bool done = false;
+    for (;;) {
+      // The bus runs until the deadline or until a transfer ends, which
+      // the waiting host handles at once.
+      (void)chip_->RunBus(deadline);
+      const bool ended = HandleEnded(answers);
+      done = until_written ? !chip_->OutInFlight() : answers->size() > before;
+      if (done || !ended) break;
+    }
+    if (!done) clock.AdvanceTo(deadline);
+    return 0;
+  }
+
+  [[nodiscard]] bool Writing() const override { return chip_->OutInFlight(); }
+  [[nodiscard]] std::size_t LastWriteTaken() const override { return last_taken_; }
+  [[nodiscard]] std::size_t Reading() const override { return reading_; }
+
+  int CancelTransfers() override {
+    if (closed_) return Gone();
+    chip_->CancelTransfers();
+    reading_ = 0;
+    early_.clear();
+    return 0;
+  }
+
   int ReadPins(std::uint8_t* pins) override {
     if (closed_) return Gone();
     const std::uint8_t levels = chip_->ReadPins();
@@ -129,6 +199,8 @@ class SimPort final : public ftdi::FtdiPort {
   }
   int Close() override {
     if (closed_) return 0;
+    chip_->CancelTransfers();
+    reading_ = 0;
     closed_ = true;
     *open_ = false;
     return 0;
@@ -147,6 +219,48 @@ class SimPort final : public ftdi::FtdiPort {
     buffer_.clear();
     head_ = 0;
   }
+  // Handles the transfers that have ended, as their callbacks would; true
+  // when there were any. Submitting the next IN transfer runs the bus up to
+  // the host's time, which may end the OUT transfer too.
+  bool HandleEnded(std::vector<std::uint8_t>* answers) {
+    SimClock& clock = chip_->HostClock();
+    const Ticks turnaround = chip_->Host().turnaround;
+    bool ended = false;
+    for (bool any = true; any; ended = ended || any) {
+      any = false;
+      if (auto out = chip_->TakeOut()) {
+        last_taken_ = out->taken;
+        clock.AdvanceTo(out->end + turnaround);
+        any = true;
+      }
+      if (auto in = chip_->TakeIn()) {
+        reading_ -= std::min(reading_, Unpack(in->wire, answers));
+        clock.AdvanceTo(in->end + turnaround);
+        last_in_ = clock.Now();
+        if (reading_ > 0) SubmitIn();
+        any = true;
+      }
+    }
+    return ended;
+  }
+  // The IN transfer for the answers still to come: whole packets, at most
+  // the largest chunk.
+  void SubmitIn() {
+    const std::size_t packets = std::min<std::size_t>((reading_ + kPacketData - 1) / kPacketData, kMaxInPackets);
+    chip_->SubmitIn(packets * kPacketSize);
+  }
+  // The answers of a transfer's packets, their status bytes dropped.
+  static std::size_t Unpack(const std::vector<std::uint8_t>& wire, std::vector<std::uint8_t>* answers) {
+    std::size_t got = 0;
+    for (std::size_t p = 0; p < wire.size(); p += kPacketSize) {
+      const std::size_t end = std::min(p + kPacketSize, wire.size());
+      if (end - p <= kStatusBytes) continue;
+      answers->insert(answers->end(), wire.begin() + static_cast<std::ptrdiff_t>(p + kStatusBytes),
+                      wire.begin() + static_cast<std::ptrdiff_t>(end));
+      got += end - p - kStatusBytes;
+    }
+    return got;
+  }
   int Fail(int code, std::string text) {
     error_ = std::move(text);
     return code;
@@ -158,6 +272,11 @@ class SimPort final : public ftdi::FtdiPort {
   bool closed_ = false;
   unsigned read_chunk_ = kDefaultChunk;
   unsigned write_chunk_ = kDefaultChunk;
+  std::size_t reading_ = 0;      // answers asked for, not yet come
+  std::vector<std::uint8_t> early_;  // answers that came with a status packet taken before a read
+  Ticks last_in_ = 0;            // when the host saw the last IN transfer end
+  unsigned latency_ms_ = 16;     // the chip's latency timer, as set
+  std::size_t last_taken_ = 0;   // of the last OUT transfer in flight
   std::vector<std::uint8_t> buffer_;  // libftdi's read buffer: data of the last IN transfer
   std::size_t head_ = 0;              // of it, handed out so far
   std::string error_;

@@ -32,6 +32,23 @@ UsbFt232r::UsbFt232r(const board::BoardSpec& board, HostProfile host, SimClock& 
 
 Ticks UsbFt232r::PacketTime(std::size_t bytes) { return kTransaction + static_cast<Ticks>(bytes) * kWireByte; }
 
+Ticks UsbFt232r::SendIn(std::size_t n, Ticks t, std::vector<std::uint8_t>* wire) {
+  const std::uint32_t nth = host_.chip.drop_every_nth_in;
+  const bool lost = n > 0 && nth > 0 && ++in_with_answers_ % nth == 0;
+  if (lost) {
+    ++stats_.in_lost;
+  } else {
+    wire->push_back(kModemStatus);
+    wire->push_back(kLineStatus);
+    wire->insert(wire->end(), rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    stats_.bytes_in += n;
+  }
+  rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+  t += PacketTime(kStatusBytes + n);
+  last_packet_ = t;
+  return t;
+}
+
 Ticks UsbFt232r::BytePeriod() const {
   // Bit-bang clocks a byte at 16 times the baud rate, at most 3 MHz; serial
   // data takes ten bit times (start, eight data bits, stop) a byte.
@@ -84,6 +101,7 @@ Ticks UsbFt232r::Start() const {
 
 Ticks UsbFt232r::BeginControl() {
   const Ticks start = Start();
+  (void)RunBus(start);
   Advance(start);
   return start;
 }
@@ -170,6 +188,7 @@ void UsbFt232r::HostWork(Ticks t) {
 std::size_t UsbFt232r::BulkOut(const std::uint8_t* data, std::size_t size, Ticks timeout) {
   const Ticks called = clock_.Now();
   const Ticks start = Start();
+  (void)RunBus(start);
   const Ticks give_up = start + timeout;
   Ticks t = start;
   std::size_t done = 0;
@@ -206,25 +225,14 @@ std::size_t UsbFt232r::BulkOut(const std::uint8_t* data, std::size_t size, Ticks
 std::vector<std::uint8_t> UsbFt232r::BulkIn(std::size_t length) {
   const Ticks called = clock_.Now();
   Ticks t = Start();
+  (void)RunBus(t);
   std::vector<std::uint8_t> wire;
   bool waited = false;
   ++stats_.bulk_in;
   std::size_t on_wire = 0;  // bytes sent, lost packets too
   const auto send = [&](std::size_t n) {
-    const std::uint32_t nth = host_.chip.drop_every_nth_in;
-    const bool lost = n > 0 && nth > 0 && ++in_with_answers_ % nth == 0;
-    if (lost) {
-      ++stats_.in_lost;
-    } else {
-      wire.push_back(kModemStatus);
-      wire.push_back(kLineStatus);
-      wire.insert(wire.end(), rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
-      stats_.bytes_in += n;
-    }
-    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
     on_wire += kStatusBytes + n;
-    t += PacketTime(kStatusBytes + n);
-    last_packet_ = t;
+    t = SendIn(n, t, &wire);
   };
   for (;;) {
     Advance(t);
@@ -255,6 +263,126 @@ std::vector<std::uint8_t> UsbFt232r::BulkIn(std::size_t length) {
   Finish(t);
   stats_.in_time += clock_.Now() - called;
   return wire;
+}
+
+// --- Transfers in flight ---
+
+void UsbFt232r::SubmitOut(const std::uint8_t* data, std::size_t size, Ticks timeout) {
+  (void)RunBus(clock_.Now());
+  out_ = OutFlight{};
+  out_.active = true;
+  out_.data.assign(data, data + size);
+  out_.submitted = clock_.Now();
+  out_.start = std::max(Start(), bus_);
+  out_.give_up = out_.start + timeout;
+  ++stats_.bulk_out;
+}
+
+void UsbFt232r::SubmitIn(std::size_t length) {
+  (void)RunBus(clock_.Now());
+  in_ = InFlight{};
+  in_.active = true;
+  in_.length = std::max(length, kPacketSize);
+  in_.submitted = clock_.Now();
+  in_.start = std::max(Start(), bus_);
+  ++stats_.bulk_in;
+}
+
+std::optional<UsbFt232r::OutResult> UsbFt232r::TakeOut() { return std::exchange(out_done_, std::nullopt); }
+std::optional<UsbFt232r::InResult> UsbFt232r::TakeIn() { return std::exchange(in_done_, std::nullopt); }
+
+void UsbFt232r::CancelTransfers() {
+  (void)RunBus(clock_.Now());
+  out_.active = false;
+  in_.active = false;
+  out_done_.reset();
+  in_done_.reset();
+}
+
+bool UsbFt232r::OutPacket(Ticks& t) {
+  const std::size_t n = std::min(kPacketSize, out_.data.size() - out_.done);
+  if (tx_.size() + OutRoom(n) > kTxFifo) return false;
+  t += PacketTime(n);
+  Advance(t);
+  const auto* first = out_.data.data() + out_.done;
+  tx_.insert(tx_.end(), first, first + n);
+  out_.done += n;
+  ++stats_.out_packets;
+  if (out_.done == out_.data.size()) {
+    out_.active = false;
+    stats_.bytes_out += out_.done;
+    stats_.out_time += t - out_.submitted;
+    out_done_ = OutResult{out_.done, false, t};
+  }
+  return true;
+}
+
+bool UsbFt232r::InPacket(Ticks& t) {
+  const bool full = rx_.size() >= kPacketData;
+  if (!full && t < last_packet_ + latency_ms_ * kTicksPerMs) return false;
+  const std::size_t n = full ? kPacketData : rx_.size();
+  ++(full ? stats_.in_full_packets : n == 0 ? stats_.in_empty_packets : stats_.in_short_packets);
+  t = SendIn(n, t, &in_.wire);
+  in_.on_wire += kStatusBytes + n;
+  // A short packet ends the transfer, and so does reaching its length.
+  if (!full || in_.on_wire + kPacketSize > in_.length) {
+    in_.active = false;
+    if (in_.waited) ++stats_.latency_waits;
+    stats_.in_time += t - in_.submitted;
+    in_done_ = InResult{std::move(in_.wire), t};
+  }
+  return true;
+}
+
+Ticks UsbFt232r::RunBus(Ticks until) {
+  Ticks t = bus_;
+  while (t < until && (out_.active || in_.active) && !out_done_ && !in_done_) {
+    const bool out_on = out_.active && out_.start <= t;
+    const bool in_on = in_.active && in_.start <= t;
+    if (!out_on && !in_on) {
+      t = std::min({until, out_.active ? out_.start : kNever, in_.active ? in_.start : kNever});
+      continue;
+    }
+    Advance(t);
+    // Turns: the transfer that did not go last tries first.
+    bool went = false;
+    for (int turn = 0; turn < 2 && !went; ++turn) {
+      const bool out_turn = (turn == 0) == out_first_;
+      went = out_turn ? out_on && OutPacket(t) : in_on && InPacket(t);
+      if (went) out_first_ = !out_turn;
+    }
+    if (went) continue;
+    // Both refused: on to the first moment either can go.
+    Ticks next = until;
+    if (out_on) {
+      if (t >= out_.give_up) {
+        out_.active = false;
+        ++stats_.timeouts;
+        stats_.bytes_out += out_.done;
+        stats_.out_time += t - out_.submitted;
+        out_done_ = OutResult{out_.done, true, t};
+        break;
+      }
+      ++stats_.out_refused;
+      const std::size_t n = std::min(kPacketSize, out_.data.size() - out_.done);
+      const Ticks freed = WhenClocked(tx_.size() + OutRoom(n) - kTxFifo);
+      next = std::min({next, out_.give_up, freed == kNever ? kNever : std::max(freed, t + PacketTime(0))});
+    }
+    if (in_on) {
+      const Ticks expiry = last_packet_ + latency_ms_ * kTicksPerMs;
+      const Ticks full = mode_ == kModeSync ? WhenClocked(kPacketData - rx_.size()) : kNever;
+      if (expiry <= std::min(full, next)) {
+        stats_.latency_time += expiry - t;
+        in_.waited = true;
+      }
+      next = std::min({next, expiry, full});
+    }
+    if (out_.active && !out_on) next = std::min(next, out_.start);
+    if (in_.active && !in_on) next = std::min(next, in_.start);
+    t = std::max(next, t + 1);
+  }
+  bus_ = std::max(bus_, t);
+  return t;
 }
 
 }  // namespace tavrin::adapter::usbsim

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "adapter/usbsim/sim_clock.h"
@@ -102,6 +103,36 @@ class UsbFt232r {
   // they came, the status bytes at the head of each packet.
   std::vector<std::uint8_t> BulkIn(std::size_t length);
 
+  // --- Transfers in flight ---
+  // At most one OUT and one IN transfer may be in flight at once. Each
+  // starts on the grid at or after the moment it is submitted, and then the
+  // two share the bus: the host controller takes turns, one packet of each,
+  // and tries a refused one again when the chip can take it. The bus runs
+  // only when RunBus is called; a transfer that has ended waits to be taken
+  // (TakeOut, TakeIn), as a completion waits for the host to handle it.
+  struct OutResult {
+    std::size_t taken = 0;   // bytes the chip took
+    bool timed_out = false;  // it took nothing more within the time-out
+    Ticks end = 0;
+  };
+  struct InResult {
+    std::vector<std::uint8_t> wire;  // packets as they came, status bytes at the head of each
+    Ticks end = 0;
+  };
+  void SubmitOut(const std::uint8_t* data, std::size_t size, Ticks timeout);
+  void SubmitIn(std::size_t length);
+  // Runs the transfers in flight up to t, or until one of them ends; gives
+  // the moment the bus stopped.
+  Ticks RunBus(Ticks t);
+  [[nodiscard]] bool OutInFlight() const { return out_.active; }
+  [[nodiscard]] bool InInFlight() const { return in_.active; }
+  [[nodiscard]] bool InEnded() const { return in_done_.has_value(); }
+  std::optional<OutResult> TakeOut();
+  std::optional<InResult> TakeIn();
+  // Cancels both at the clock's time: bytes not yet delivered never reach
+  // the chip, answers not yet handed to the host are lost.
+  void CancelTransfers();
+
   // Host work without USB traffic (listing, opening).
   void HostWork(Ticks t);
 
@@ -121,6 +152,7 @@ class UsbFt232r {
   [[nodiscard]] const UsbStats& Stats() const { return stats_; }
   [[nodiscard]] board::BoardPins& Pins() { return pins_; }
   [[nodiscard]] const HostProfile& Host() const { return host_; }
+  [[nodiscard]] SimClock& HostClock() { return clock_; }
 
  private:
   static constexpr Ticks kNever = ~Ticks{0};
@@ -145,6 +177,29 @@ class UsbFt232r {
   // One packet on the wire with this many bytes in its data stage (token,
   // data, handshake and gaps).
   static Ticks PacketTime(std::size_t bytes);
+  // One IN packet of n answers (0: the status bytes alone) at t, possibly
+  // lost under the rules; appends what reaches the host to `wire`. Gives
+  // the packet's end.
+  Ticks SendIn(std::size_t n, Ticks t, std::vector<std::uint8_t>* wire);
+  // One packet of the transfer in flight at t, when the chip takes or has
+  // one; false when it refuses.
+  bool OutPacket(Ticks& t);
+  bool InPacket(Ticks& t);
+
+  struct OutFlight {
+    bool active = false;
+    std::vector<std::uint8_t> data;
+    std::size_t done = 0;
+    Ticks submitted = 0, start = 0, give_up = 0;
+  };
+  struct InFlight {
+    bool active = false;
+    std::size_t length = 0;
+    std::size_t on_wire = 0;
+    std::vector<std::uint8_t> wire;
+    Ticks submitted = 0, start = 0;
+    bool waited = false;
+  };
 
   board::BoardPins pins_;
   HostProfile host_;
@@ -159,6 +214,12 @@ class UsbFt232r {
   std::uint8_t latency_ms_ = 16;
   std::uint32_t divisor_eighths_ = 2500;  // 9600 baud
   std::uint64_t in_with_answers_ = 0;     // IN packets with answers, for ChipRules::drop_every_nth_in
+  OutFlight out_;
+  InFlight in_;
+  std::optional<OutResult> out_done_;
+  std::optional<InResult> in_done_;
+  Ticks bus_ = 0;           // the transfers in flight have run up to here
+  bool out_first_ = true;   // whose turn on the bus it is
   UsbStats stats_;
 };
 
