@@ -9,6 +9,7 @@
 // With --detail, a breakdown of each profile's time and USB traffic follows
 // on standard error.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -23,10 +24,13 @@ using tavrin::player::EstimateResult;
 
 int Usage(std::FILE* to) {
   std::fputs(
-      "usage: estimate [--board FILE.json] [--standard] [--rate N] [--detail] FILE.svf\n"
+      "usage: estimate [--board FILE.json] [--standard] [--rate N] [--keep-going] [--strict] [--drop-in N]\n"
+      "                [--detail] FILE.svf\n"
       "Plays the file on a simulated USB FT232R (the virtual board's chain on its pins)\n"
       "through the real-adapter backend, in simulated time, for the two host profiles:\n"
-      "frame (every request waits for the next 1 ms frame) and fast (125 us grid).\n",
+      "frame (every request waits for the next 1 ms frame) and fast (125 us grid).\n"
+      "--strict: the chip takes OUT packets only into a whole free 64-byte slot and keeps\n"
+      "its status bytes in its receive buffer; --drop-in N: every Nth IN packet is lost.\n",
       to);
   return 2;
 }
@@ -51,6 +55,7 @@ void Detail(const EstimateResult& r, const char* profile) {
 
 int Main(int argc, char** argv) {
   EstimateOptions options;
+  tavrin::adapter::usbsim::ChipRules rules;
   bool detail = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -75,6 +80,11 @@ int Main(int argc, char** argv) {
       options.standard_reading = true;
     } else if (arg == "--keep-going") {
       options.stop_on_failed_check = false;
+    } else if (arg == "--strict") {
+      rules.whole_out_slots = true;
+      rules.status_in_rx = true;
+    } else if (arg == "--drop-in" && i + 1 < argc) {
+      rules.drop_every_nth_in = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--detail") {
       detail = true;
     } else if (arg.rfind('-', 0) == 0 || !options.svf_path.empty()) {
@@ -88,6 +98,7 @@ int Main(int argc, char** argv) {
   bool completed = true;
   for (const char* name : {"frame", "fast"}) {
     options.profile = *tavrin::adapter::usbsim::ProfileByName(name);
+    options.profile.chip = rules;
     const EstimateResult r = tavrin::player::Estimate(options);
     std::printf("%s\n", tavrin::player::EstimateLine(r, name).c_str());
     std::fflush(stdout);

@@ -159,7 +159,7 @@ class LibFtdiPort final : public FtdiPort {
   int Pump(std::uint32_t timeout_ms, bool until_written, std::vector<std::uint8_t>* answers) override {
     if (ctx_->usb_ctx == nullptr) return Fail(-3, "USB device unavailable");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    const std::size_t before = answers->size() + got_.size();
+    const std::size_t before = answers->size();
     for (bool first = true;; first = false) {
       const bool done = until_written ? !out_.busy : answers->size() + got_.size() > before;
       const auto left = deadline - std::chrono::steady_clock::now();
@@ -227,6 +227,7 @@ class LibFtdiPort final : public FtdiPort {
   int SubmitIn(std::size_t packets = 0) {
     const std::size_t packet = ctx_->max_packet_size > 2 ? ctx_->max_packet_size : 64;
     if (packets == 0) packets = std::min<std::size_t>((reading_ + packet - 3) / (packet - 2), 16384 / packet);
+    packets = std::max<std::size_t>(packets, 1);
     in_.buffer.resize(packets * packet);
     libusb_fill_bulk_transfer(in_.usb, ctx_->usb_dev, static_cast<unsigned char>(ctx_->out_ep), in_.buffer.data(),
                               static_cast<int>(in_.buffer.size()), &LibFtdiPort::InDone, this,

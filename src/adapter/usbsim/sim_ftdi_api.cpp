@@ -140,7 +140,7 @@ class SimPort final : public ftdi::FtdiPort {
         while (!HandleEnded(&early_) && clock.Now() < deadline) {
           if (chip_->RunBus(deadline) >= deadline && !chip_->InEnded()) clock.AdvanceTo(deadline);
         }
-        if (chip_->InInFlight()) chip_->CancelTransfers();
+        if (chip_->InInFlight()) chip_->CancelIn();
       }
     }
     reading_ += static_cast<std::size_t>(size);

@@ -299,6 +299,12 @@ void UsbFt232r::CancelTransfers() {
   in_done_.reset();
 }
 
+void UsbFt232r::CancelIn() {
+  (void)RunBus(clock_.Now());
+  in_.active = false;
+  in_done_.reset();
+}
+
 bool UsbFt232r::OutPacket(Ticks& t) {
   const std::size_t n = std::min(kPacketSize, out_.data.size() - out_.done);
   if (tx_.size() + OutRoom(n) > kTxFifo) return false;

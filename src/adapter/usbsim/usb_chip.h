@@ -132,6 +132,8 @@ class UsbFt232r {
   // Cancels both at the clock's time: bytes not yet delivered never reach
   // the chip, answers not yet handed to the host are lost.
   void CancelTransfers();
+  // Cancels the IN transfer alone.
+  void CancelIn();
 
   // Host work without USB traffic (listing, opening).
   void HostWork(Ticks t);
