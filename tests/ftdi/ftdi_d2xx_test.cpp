@@ -314,7 +314,9 @@ TEST_F(FtdiD2xxTest, FailedTransfersInFlightAreIoErrorsAndLeaveNothingInFlight) 
   }
   // A chip that takes the bytes and never answers: the answers stay owed
   // (the caller's time-out ends the wait), and a purge cancels the read.
-  FakeChip& c = bus->AddChip();
+  auto api = std::make_unique<FakeFtdiApi>();
+  FakeChip& c = api->AddChip();
+  chip = std::make_unique<FtdiD2xx>(std::move(api));
   c.silent = true;
   const FtHandle h = OpenSync();
   Write(h, Ramp(30));

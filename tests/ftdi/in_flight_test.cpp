@@ -14,6 +14,9 @@
 
 #include "adapter/ftdi/fake_ftdi_api.h"
 #include "adapter/ftdi/ftdi_d2xx.h"
+#include "adapter/usbsim/sim_clock.h"
+#include "adapter/usbsim/sim_ftdi_api.h"
+#include "board/board_spec.h"
 #include "common/clock.h"
 #include "common/memory_window.h"
 #include "player/player.h"
@@ -135,6 +138,32 @@ TEST(InFlight, EveryWayARunEndsKeepsItsBoundsAndLeavesNothingInFlight) {
     EXPECT_TRUE(r.fake->open);
   }
   std::remove(path.c_str());
+}
+
+// On the simulated chip, clocking slowly: a purge of both directions while
+// the chip still has bytes to clock leaves no answer to come afterwards
+// (the bytes not yet clocked are dropped before the answers are), so the
+// next block's answers are its own.
+TEST(InFlightOnTheSimulatedChip, APurgeOfBothDirectionsLeavesNoAnswerToComeLater) {
+  const usbsim::HostProfile profile = usbsim::FrameProfile();
+  usbsim::SimClock clock(profile);
+  FtdiD2xx chip(std::make_unique<usbsim::SimFtdiApi>(board::DefaultBoard(), profile, clock));
+  FtHandle h = 0;
+  ASSERT_EQ(chip.FT_OpenEx(usbsim::kSimDescription, FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+  ASSERT_EQ(chip.FT_SetBitMode(h, 0xFF, FT_BITMODE_SYNC_BITBANG), FT_OK);
+  ASSERT_EQ(chip.FT_SetDivisor(h, 200), FT_OK);  // 4 us a byte
+  std::vector<std::uint8_t> block(300, 0x11);
+  std::uint32_t n = 0;
+  ASSERT_EQ(chip.FT_Write(h, block.data(), 300, &n), FT_OK);
+  ASSERT_EQ(chip.FT_Purge(h, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+  block.assign(62, 0x22);
+  ASSERT_EQ(chip.FT_Write(h, block.data(), 62, &n), FT_OK);
+  clock.SleepMs(50);
+  ASSERT_EQ(chip.WaitForQueue(h, 1000, 100, &n), FT_OK);
+  EXPECT_EQ(n, 62U);
+  std::vector<std::uint8_t> answers(62);
+  ASSERT_EQ(chip.FT_Read(h, answers.data(), 62, &n), FT_OK);
+  EXPECT_EQ(std::count(answers.begin() + 1, answers.end(), 0x22), 61);
 }
 
 }  // namespace

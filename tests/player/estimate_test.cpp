@@ -176,7 +176,7 @@ TEST(EstimateTime, TheFrameProfileIsSlowerAndTheTimeIsAccountedFor) {
     EXPECT_EQ(r->usb.in_empty_packets + r->usb.bulk_out, r->usb.bulk_in);
     // The answers come in full packets: none waits for the latency timer,
     // but the set-up's one byte may.
-    EXPECT_EQ(r->usb.in_short_packets, 0U);
+    EXPECT_LE(r->usb.in_short_packets, 1U);
     EXPECT_LE(r->usb.latency_waits, 1U);
   }
 }

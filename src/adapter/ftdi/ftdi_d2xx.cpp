@@ -494,13 +494,16 @@ FtStatus FtdiD2xx::FT_Purge(FtHandle handle, std::uint32_t mask) {
   if (port == nullptr) return Fail(FT_INVALID_HANDLE, "FT_Purge: no such handle");
   const bool rx = (mask & FT_PURGE_RX) != 0;
   const bool tx = (mask & FT_PURGE_TX) != 0;
+  // The bytes not yet clocked go first: the other way round, the chip would
+  // answer some of them between the two requests, and those answers would
+  // come after the purge.
+  if (tx && port->usb->FlushTx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   if (rx) {
     // What is being read is dropped with the queue.
     if (port->usb->CancelTransfers() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
     port->queue.clear();
     if (port->usb->FlushRx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   }
-  if (tx && port->usb->FlushTx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
   // Only with both directions emptied is nothing owed any more: bytes still
   // on their way to the chip are answered later, and read.
   if (rx && tx) port->owed = 0;
