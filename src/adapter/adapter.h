@@ -24,6 +24,8 @@ struct PinMasks {
 inline constexpr const char* kPinEntries[8] = {"D0 - TxD", "D1 - RxD", "D2 - RTS", "D3 - CTS",
                                                "D4 - DTR", "D5 - DSR", "D6 - DCD", "D7 - RI"};
 
+// The latency timer the set-up gives the chip, in milliseconds.
+inline constexpr std::uint8_t kLatencyTimerMs = 16;
 inline constexpr const char* kMsgOpenFirst = "Please open an interface first..";
 inline constexpr const char* kMsgPortSetup = "Port Setup missing or outdated.  Re-run bitbang setup";
 

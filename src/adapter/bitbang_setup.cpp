@@ -60,7 +60,11 @@ void Adapter::cmd_FTSetup_Click() {
   if (status != FT_OK) return ShowBadResult(status, "FT_GetQueueStatus - pre clear");
   status = chip_.FT_SetUSBParameters(DeviceHandle, 128, 0);
   if (status != FT_OK) return ShowBadResult(status, "FT_SetUSBParameters");
-  status = chip_.FT_SetLatencyTimer(DeviceHandle, 2);
+  // The chip's own default. The player's blocks end on whole packets of
+  // answers, which never wait for the timer; it only decides when the chip
+  // sends a status packet after a pause, and a longer one means fewer
+  // pauses after which a block's first answer would come alone.
+  status = chip_.FT_SetLatencyTimer(DeviceHandle, kLatencyTimerMs);
   if (status != FT_OK) return ShowBadResult(status, "FT_SetLatencyTimer");
   status = chip_.FT_SetBitMode(DeviceHandle, 0, FT_BITMODE_RESET);
   if (status != FT_OK) return ShowBadResult(status, "FT_SetBitMode-Reset");

@@ -173,7 +173,7 @@ TEST_F(AdapterTest, SetUpCallsInOrderWithTheDefaultPins) {
   adapter.cmd_FTSetup_Click();
   std::vector<std::string> seen;
   for (const auto& c : chip.calls) seen.push_back(c.name + "(" + c.args + ")");
-  EXPECT_EQ(seen, (std::vector<std::string>{"FT_GetQueueStatus()", "FT_SetUSBParameters(128,0)", "FT_SetLatencyTimer(2)",
+  EXPECT_EQ(seen, (std::vector<std::string>{"FT_GetQueueStatus()", "FT_SetUSBParameters(128,0)", "FT_SetLatencyTimer(16)",
                                             "FT_SetBitMode(0,0)", "FT_SetBitMode(162,4)", "FT_SetDivisor(0)",
                                             "FT_Write(1)"}));
   EXPECT_EQ(chip.written_bytes, (std::vector<std::uint8_t>{0x00}));

@@ -64,7 +64,7 @@ TEST(FtdiPlayerTest, SetUpReachesTheChipAsTheVendorLibraryWouldSetIt) {
   EXPECT_EQ(b.fake->direction, kTck | kTdi | kTms);
   EXPECT_EQ(b.fake->uart_rate, 150000);
   EXPECT_EQ(b.fake->read_chunk, 128U);
-  EXPECT_EQ(b.fake->latency, 2);
+  EXPECT_EQ(b.fake->latency, 16);
   EXPECT_EQ(b.fake->written, (std::vector<std::uint8_t>{0x00}));
 
   b.window.max_clk = 1;  // "Max CLK": divisor 0

@@ -102,12 +102,13 @@ class FtdiPort {
 // An IN transfer that reaches a chip whose latency timer has run out gets
 // at once what answers there are, often just the first of a block; the
 // rest of the block then ends in a short packet that waits a whole latency
-// time. So when the host has seen no IN packet for that time, a read first
-// takes the chip's status packet (which starts its timer again), and only
-// then asks for the answers. Sooner, the status packet would be a wait for
-// the timer, and is not asked for.
+// time. So when the host has seen no IN packet for nearly that time (less
+// a frame, in which the next request may start), a read first takes the
+// chip's status packet (which starts its timer again), and only then asks
+// for the answers. Much sooner, the status packet would be a wait for the
+// timer, and is not asked for.
 inline bool LatencyHasRunOut(std::uint64_t since_last_in_us, unsigned latency_ms) {
-  return since_last_in_us >= std::uint64_t{latency_ms} * 1000;
+  return since_last_in_us + 1000 >= std::uint64_t{latency_ms} * 1000;
 }
 
 class FtdiApi {

@@ -105,7 +105,11 @@ class LibFtdiPort final : public FtdiPort {
   }
   int SetReadChunksize(unsigned size) override { return Check(ftdi_read_data_set_chunksize(ctx_, size)); }
   int SetWriteChunksize(unsigned size) override { return Check(ftdi_write_data_set_chunksize(ctx_, size)); }
-  int ReadData(std::uint8_t* buffer, int size) override { return Check(ftdi_read_data(ctx_, buffer, size)); }
+  int ReadData(std::uint8_t* buffer, int size) override {
+    const int rc = Check(ftdi_read_data(ctx_, buffer, size));
+    last_in_ = std::chrono::steady_clock::now();  // the chip's latency timer starts again with its packets
+    return rc;
+  }
   int WriteData(const std::uint8_t* data, int size) override { return Check(ftdi_write_data(ctx_, data, size)); }
   int ReadPins(std::uint8_t* pins) override { return Check(ftdi_read_pins(ctx_, pins)); }
   int FlushRx() override { return Check(ftdi_tciflush(ctx_)); }

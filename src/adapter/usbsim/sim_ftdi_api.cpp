@@ -87,6 +87,7 @@ class SimPort final : public ftdi::FtdiPort {
     const std::size_t length = std::max<std::size_t>(read_chunk_ / kPacketSize, 1) * kPacketSize;
     while (offset < want) {
       const std::vector<std::uint8_t> wire = chip_->BulkIn(length);
+      last_in_ = chip_->HostClock().Now();
       buffer_.clear();
       head_ = 0;
       for (std::size_t p = 0; p < wire.size(); p += kPacketSize) {
