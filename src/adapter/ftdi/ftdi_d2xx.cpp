@@ -498,17 +498,15 @@ FtStatus FtdiD2xx::FT_Purge(FtHandle handle, std::uint32_t mask) {
   // answer some of them between the two requests, and those answers would
   // come after the purge.
   if (tx && port->usb->FlushTx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
+  // Either way the answers still to come are no longer known: some were
+  // dropped, or will never be made. Nothing is read for them; those that
+  // come all the same (after a purge of one direction alone) are read
+  // ahead of the next write's answers, in order.
+  if ((rx || tx) && port->usb->CancelTransfers() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
+  if (rx || tx) port->owed = 0;
   if (rx) {
-    // What is being read is dropped with the queue.
-    if (port->usb->CancelTransfers() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
     port->queue.clear();
     if (port->usb->FlushRx() < 0) return Fail(FT_IO_ERROR, port->usb->ErrorString());
-  }
-  // Only with both directions emptied is nothing owed any more: bytes still
-  // on their way to the chip are answered later, and read.
-  if (rx && tx) port->owed = 0;
-  if (rx && !tx && port->owed > 0 && port->usb->SubmitRead(static_cast<int>(port->owed)) < 0) {
-    return Fail(FT_IO_ERROR, port->usb->ErrorString());
   }
   return FT_OK;
 }
