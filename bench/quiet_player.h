@@ -26,7 +26,11 @@ struct QuietPlayer {
   explicit QuietPlayer(bool loop_tdi_to_tdo = true) {
     chip.record_calls = false;
     chip.record_bytes = false;
-    if (loop_tdi_to_tdo) chip.answer_fn = [](std::uint8_t b) -> std::uint8_t { return (b & 0x20U) != 0 ? 0x40U : 0x00U; };
+    if (loop_tdi_to_tdo) {
+      chip.answer_block = [](const std::uint8_t* written, std::uint8_t* answers, std::uint32_t size) {
+        for (std::uint32_t i = 0; i < size; ++i) answers[i] = (written[i] & 0x20U) != 0 ? 0x40U : 0x00U;
+      };
+    }
   }
 
   // Start-up, then the file played without single-step.
