@@ -11,38 +11,6 @@
 
 namespace tavrin::svf {
 
-std::vector<std::string> StatementWords(std::string_view text) {
-  std::vector<std::string> words;
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (blank(text[i])) {
-      ++i;
-      continue;
-    }
-    std::string word;
-    if (text[i] == '(') {
-      // Long values are copied in runs between blanks, not byte by byte.
-      const std::size_t close = text.find(')', i);
-      const std::size_t stop = close == std::string_view::npos ? text.size() : close + 1;
-      word.reserve(stop - i);
-      while (i < stop) {
-        std::size_t run = i;
-        while (run < stop && !blank(text[run])) ++run;
-        word.append(text.substr(i, run - i));
-        i = run;
-        while (i < stop && blank(text[i])) ++i;
-      }
-    } else {
-      const std::size_t start = i;
-      while (i < text.size() && !blank(text[i]) && text[i] != '(') ++i;
-      word.assign(text.substr(start, i - start));
-    }
-    words.push_back(std::move(word));
-  }
-  return words;
-}
-
 std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t positions) {
   std::string out(positions, '0');
   for (std::size_t k = 0; k < positions; ++k) {

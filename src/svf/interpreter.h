@@ -13,6 +13,7 @@
 #include "common/window.h"
 #include "jtag/engine.h"
 #include "svf/reading.h"
+#include "svf/words.h"
 
 namespace tavrin::svf {
 
@@ -26,12 +27,6 @@ inline constexpr std::uint32_t kMaxWaitMs = 10U * 60U * 1000U;
 // standard SVF has (a "!" comment, header or trailer bits).
 inline constexpr const char* kStandardSvfHint =
     "This file looks like standard SVF: --standard reads it so (in the window: the \"Standard SVF\" box).";
-
-// The words of a statement. Blanks and tabs separate words. A "(" begins a
-// value that runs to the next ")", and is one word: "(" then its text with
-// blanks and tabs removed, then ")" (missing when the text has none).
-// So "TDI(0F)" gives "TDI" and "(0F)", and "( 0F 12 )" gives "(0F12)".
-std::vector<std::string> StatementWords(std::string_view text);
 
 // Digit-by-digit AND of two hexadecimal texts aligned at their left ends;
 // missing or non-hexadecimal characters count as 0.
