@@ -129,7 +129,7 @@ class Interpreter {
   bool Resolve(Command command, std::int64_t length, const Values& given, Resolved& out);
   // The log lines of a finished scan, with the check counted and a failed
   // one recorded (the run stops).
-  std::vector<LogLine> Report(const Resolved& all, std::int64_t total, std::string captured);
+  LogLines Report(const Resolved& all, std::int64_t total, std::string captured);
 
   ReadingRules rules_;
   Remembered remembered_[kCommandCount];

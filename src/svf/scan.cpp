@@ -244,7 +244,7 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
     const std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(total), all.tdi);
     // A scan cut short by a stop has nothing to report or compare.
     if (engine_.LastScanCut()) return;
-    AppendLines(window_, Report(all, total, captured));
+    Report(all, total, captured).AppendTo(window_);
     return;
   }
   window_.AppendLog(jtag::ScanSizeLine(static_cast<std::int32_t>(total)));
@@ -252,30 +252,30 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
   const std::string tdi = all.tdi;  // the report keeps its own
   engine_.ShiftBitsThen(end_state, static_cast<std::int32_t>(total), tdi,
                         [this, slot, all = std::move(all), total](std::string captured, bool cut) {
-                          ordered_->Fill(slot, cut ? std::vector<LogLine>{} : Report(all, total, std::move(captured)));
+                          ordered_->Fill(slot, cut ? LogLines{} : Report(all, total, std::move(captured)));
                         });
 }
 
-std::vector<LogLine> Interpreter::Report(const Resolved& all, std::int64_t total, std::string captured) {
-  std::vector<LogLine> lines;
-  lines.push_back({"Sent: " + all.tdi});
-  lines.push_back({"Got: " + captured});
+LogLines Interpreter::Report(const Resolved& all, std::int64_t total, std::string captured) {
+  LogLines lines;
+  lines.Add({"Sent: ", all.tdi});
+  lines.Add({"Got: ", captured});
   if (!all.check) return lines;
   // Only scans clocked in full are reported; the fit is for safety.
   captured = Fit(captured, total);
   const std::string expected = MaskHexDigits(all.tdo, all.care, Digits(total));
   const std::string result = MaskHexDigits(captured, all.care, Digits(total));
-  lines.push_back({"Masked Expectation: " + expected + ", Masked Result: " + result, true});
+  lines.Add({"Masked Expectation: ", expected, ", Masked Result: ", result}, true);
   ++checks_made_;
   if (expected == result) {
     ++checks_passed_;
-    lines.push_back({" Pass!"});
+    lines.Add({" Pass!"});
   } else {
     if (stop_on_failed_check) {
-      lines.push_back({" Fail!  Bailing out..."});
+      lines.Add({" Fail!  Bailing out..."});
       flags_.StopRequested = kTrue;
     } else {
-      lines.push_back({" Fail!"});
+      lines.Add({" Fail!"});
     }
     failed_check_ = FailedCheck{all.tdo, captured, all.care};
   }
