@@ -5,40 +5,35 @@
 namespace tavrin::svf {
 
 void Words::Split(std::string_view text, bool upper) {
-  text_.clear();
   spans_.clear();
+  // The words are never longer than the text: they are written in place,
+  // a character at a time, and the text is cut to them at the end.
+  text_.resize(text.size());
+  char* const out = text_.data();
+  std::size_t n = 0;
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const auto put = [&](char c) {
+    out[n++] = upper && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
   std::size_t i = 0;
   while (i < text.size()) {
     if (blank(text[i])) {
       ++i;
       continue;
     }
-    const std::size_t begin = text_.size();
+    const std::size_t begin = n;
     if (text[i] == '(') {
-      // Long values are copied in runs between blanks, not byte by byte.
       const std::size_t close = text.find(')', i);
       const std::size_t stop = close == std::string_view::npos ? text.size() : close + 1;
-      while (i < stop) {
-        std::size_t run = i;
-        while (run < stop && !blank(text[run])) ++run;
-        text_.append(text.substr(i, run - i));
-        i = run;
-        while (i < stop && blank(text[i])) ++i;
+      for (; i < stop; ++i) {
+        if (!blank(text[i])) put(text[i]);
       }
     } else {
-      const std::size_t start = i;
-      while (i < text.size() && !blank(text[i]) && text[i] != '(') ++i;
-      text_.append(text.substr(start, i - start));
+      for (; i < text.size() && !blank(text[i]) && text[i] != '('; ++i) put(text[i]);
     }
-    if (upper) {
-      for (std::size_t k = begin; k < text_.size(); ++k) {
-        const char c = text_[k];
-        if (c >= 'a' && c <= 'z') text_[k] = static_cast<char>(c - 'a' + 'A');
-      }
-    }
-    spans_.push_back({begin, text_.size() - begin});
+    spans_.push_back({begin, n - begin});
   }
+  text_.resize(n);
 }
 
 std::vector<std::string> StatementWords(std::string_view text) {
