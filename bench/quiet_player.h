@@ -28,7 +28,8 @@ struct QuietPlayer {
     chip.record_bytes = false;
     if (loop_tdi_to_tdo) {
       chip.answer_block = [](const std::uint8_t* written, std::uint8_t* answers, std::uint32_t size) {
-        for (std::uint32_t i = 0; i < size; ++i) answers[i] = (written[i] & 0x20U) != 0 ? 0x40U : 0x00U;
+        // TDI is D5, TDO D6: the answer is the TDI bit one place up.
+        for (std::uint32_t i = 0; i < size; ++i) answers[i] = static_cast<std::uint8_t>((written[i] & 0x20U) << 1U);
       };
     }
   }
