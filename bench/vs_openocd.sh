@@ -3,11 +3,15 @@
 #
 # The player's own cost beside OpenOCD's, on the same files, in one run:
 # OpenOCD 0.12's `svf` command on its dummy adapter, and bench/play_time on
-# the fake chip that answers at once. Both are timed around the play alone,
-# inside the program (OpenOCD: around the svf command in its Tcl; Tavrin:
-# around the run), never the program's start. The two alternate file by
-# file and round by round, so that a machine whose speed drifts slows both
-# alike; the medians and their ratio are printed.
+# the fake chip that answers at once. Two measures, neither counting the
+# program's start:
+#   wall  the time on the clock around the play, inside each program
+#         (OpenOCD: around the svf command in its Tcl; Tavrin: around the run);
+#   cpu   processor time: Tavrin's around the run; OpenOCD's whole process
+#         less its median on an empty file (start-up, init, shutdown).
+# The two players alternate file by file, and which goes first alternates
+# round by round, so that a machine whose speed drifts slows both alike. The
+# medians of the rounds and their ratios (Tavrin / OpenOCD) are printed.
 #
 #   bench/vs_openocd.sh [-n ROUNDS] [-b BUILD_DIR] [-t PEER_TOOLS] [-k KEEP_DIR]
 #
@@ -38,7 +42,8 @@ while getopts "n:b:t:k:h" opt; do
     b) build=$OPTARG ;;
     t) peer=$OPTARG ;;
     k) keep=$OPTARG ;;
-    *) sed -n '3,25p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    h) sed -n '3,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "vs_openocd: see bench/vs_openocd.sh -h" >&2; exit 2 ;;
   esac
 done
 if ! [[ $rounds =~ ^[1-9][0-9]{0,2}$ ]]; then
@@ -75,72 +80,73 @@ gen many-sdr --count 10000 --bits 32 --tdo --mask-zero -o "$work/10k-readback.sv
 gen many-sdr --count 100000 --bits 32 -o "$work/100k.svf"
 files=(1M 1M-readback 10k 10k-readback 100k)
 
-# OpenOCD: the dummy adapter, one 8-bit IR tap; the svf command timed in
-# microseconds inside OpenOCD.
-openocd_once() {
-  local svf=$1 cfg="$work/openocd.cfg" out
-  cat >"$cfg" <<EOF
-gdb_port disabled
-tcl_port disabled
-telnet_port disabled
-adapter driver dummy
-adapter speed 10000
-transport select jtag
-reset_config srst_only
-jtag newtap dev0 tap -irlen 8
-init
-set t0 [clock microseconds]
-set rc [catch {svf -quiet -ignore_error {$svf}} res]
-set t1 [clock microseconds]
-echo "VS_RC=\$rc VS_US=[expr {\$t1 - \$t0}]"
-echo "VS_RESULT=\$res"
-shutdown
-EOF
-  out=$(openocd -f "$cfg" 2>&1) || true
-  if ! grep -q "svf file programmed successfully" <<<"$out" || ! grep -q "VS_RC=0 " <<<"$out"; then
-    echo "vs_openocd: OpenOCD did not play $svf cleanly:" >&2
-    grep -E "VS_RC|programmed|error" <<<"$out" | head -5 >&2
-    return 1
-  fi
-  sed -n 's/.*VS_US=\([0-9]*\).*/\1/p' <<<"$out" | awk '{printf "%.3f\n", $1 / 1000}'
-}
+printf '' >"$work/empty.svf"
 
-# Tavrin: play_time prints "FILE wall_ms=.. cpu_ms=.. outcome=ok ...".
-tavrin_once() {
-  local out
-  out=$("$player" "$1") || { echo "vs_openocd: Tavrin did not play $1 to its end: $out" >&2; return 1; }
-  sed -n 's/.* wall_ms=\([0-9.]*\) cpu_ms=\([0-9.]*\).*/\1 \2/p' <<<"$out"
-}
+# The rounds, in Python for the timing of child processes. OpenOCD: the dummy
+# adapter, one 8-bit IR tap, the svf command timed in microseconds inside
+# OpenOCD (wall), and OpenOCD's processor time, less that of the same run on
+# an empty file (start-up, init and shutdown). Tavrin: play_time's own
+# figures around the play.
+python3 - "$rounds" "$work" "$player" "${files[@]}" <<'PY'
+import os, resource, statistics, subprocess, sys
 
-results="$work/results.txt"
-: >"$results"
-echo "$rounds rounds, OpenOCD $(openocd --version 2>&1 | head -1 | awk '{print $4}') beside $player" >&2
-for ((r = 1; r <= rounds; ++r)); do
-  for f in "${files[@]}"; do
-    svf="$work/$f.svf"
-    # Which goes first alternates, so neither always runs on a warmer machine.
-    if ((r % 2 == 1)); then
-      o=$(openocd_once "$svf")
-      t=$(tavrin_once "$svf")
-    else
-      t=$(tavrin_once "$svf")
-      o=$(openocd_once "$svf")
-    fi
-    echo "$f openocd $o" >>"$results"
-    echo "$f tavrin $t" >>"$results"
-  done
-  echo "  round $r of $rounds done" >&2
-done
+rounds, work, player, names = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4:]
 
-python3 - "$results" "${files[@]}" <<'EOF'
-import statistics, sys
-rows = [line.split() for line in open(sys.argv[1]) if line.strip()]
-print("%-14s %10s %10s %12s %7s" % ("file", "OpenOCD ms", "Tavrin ms", "(Tavrin cpu)", "ratio"))
-for name in sys.argv[2:]:
-    o = [float(r[2]) for r in rows if r[0] == name and r[1] == "openocd"]
-    t = [float(r[2]) for r in rows if r[0] == name and r[1] == "tavrin"]
-    c = [float(r[3]) for r in rows if r[0] == name and r[1] == "tavrin"]
-    mo, mt, mc = statistics.median(o), statistics.median(t), statistics.median(c)
-    print("%-14s %10.2f %10.2f %12.2f %6.2fx" % (name, mo, mt, mc, mt / mo))
-print("medians of %d rounds; times around the play inside each program; ratio = Tavrin / OpenOCD" % len(o))
-EOF
+def child(cmd):
+    r0 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
+    r1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (r1.ru_utime + r1.ru_stime - r0.ru_utime - r0.ru_stime) * 1000
+    return p, cpu
+
+def openocd(svf):
+    cfg = os.path.join(work, "openocd.cfg")
+    with open(cfg, "w") as fh:
+        fh.write("\n".join([
+            "gdb_port disabled", "tcl_port disabled", "telnet_port disabled",
+            "adapter driver dummy", "adapter speed 10000", "transport select jtag",
+            "reset_config srst_only", "jtag newtap dev0 tap -irlen 8", "init",
+            "set t0 [clock microseconds]",
+            "set rc [catch {svf -quiet -ignore_error {%s}} res]" % svf,
+            "set t1 [clock microseconds]",
+            'echo "VS_RC=$rc VS_US=[expr {$t1 - $t0}]"',
+            'echo "VS_RESULT=$res"', "shutdown", ""]))
+    p, cpu = child(["openocd", "-f", cfg])
+    us = [l.split("VS_US=")[1] for l in p.stdout.splitlines() if "VS_RC=0 VS_US=" in l]
+    if "svf file programmed successfully" not in p.stdout or not us:
+        sys.exit("vs_openocd: OpenOCD did not play %s cleanly:\n%s" % (svf, p.stdout[-800:]))
+    return int(us[0]) / 1000, cpu
+
+def tavrin(svf):
+    p, _ = child([player, svf])
+    fields = dict(f.split("=", 1) for f in p.stdout.split()[1:] if "=" in f)
+    if p.returncode != 0 or fields.get("outcome") != "ok":
+        sys.exit("vs_openocd: Tavrin did not play %s to its end: %s" % (svf, p.stdout.strip()))
+    return float(fields["wall_ms"]), float(fields["cpu_ms"])
+
+res = {(n, k): [] for n in names for k in ("o_wall", "o_cpu", "t_wall", "t_cpu")}
+base = []
+for r in range(rounds):
+    base.append(openocd(os.path.join(work, "empty.svf"))[1])
+    for n in names:
+        svf = os.path.join(work, n + ".svf")
+        # Which goes first alternates, so neither always runs on a warmer machine.
+        if r % 2 == 0:
+            o, t = openocd(svf), tavrin(svf)
+        else:
+            t, o = tavrin(svf), openocd(svf)
+        res[(n, "o_wall")].append(o[0]); res[(n, "o_cpu")].append(o[1])
+        res[(n, "t_wall")].append(t[0]); res[(n, "t_cpu")].append(t[1])
+    print("  round %d of %d done" % (r + 1, rounds), file=sys.stderr)
+
+med = statistics.median
+b = med(base)
+print("%-13s | %9s %9s %6s | %9s %9s %6s" % ("", "wall, ms", "", "", "cpu, ms", "", ""))
+print("%-13s | %9s %9s %6s | %9s %9s %6s" % ("file", "OpenOCD", "Tavrin", "ratio", "OpenOCD", "Tavrin", "ratio"))
+for n in names:
+    ow, tw = med(res[(n, "o_wall")]), med(res[(n, "t_wall")])
+    oc, tc = med(res[(n, "o_cpu")]) - b, med(res[(n, "t_cpu")])
+    print("%-13s | %9.2f %9.2f %5.2fx | %9.2f %9.2f %5.2fx" % (n, ow, tw, tw / ow, oc, tc, tc / oc))
+print("medians of %d rounds. wall: around the play inside each program. cpu: Tavrin's around the play;\n"
+      "OpenOCD's whole process less its median on an empty file (%.2f ms). ratio = Tavrin / OpenOCD." % (rounds, b))
+PY
