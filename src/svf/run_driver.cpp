@@ -151,7 +151,7 @@ RunOutcome RunDriver::Run() {
   StartProgress();
   interpreter_.StartRun(rules);
   std::uint64_t consumed = 0;
-  std::string line;
+  std::string_view line;
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
   WorkCounter work_counter(rules);
 
@@ -220,7 +220,7 @@ bool RunDriver::Count(LineReader& counter, const ReadingRules& rules, std::uint6
   total_ = Work{};
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
   WorkCounter work(rules);
-  std::string line;
+  std::string_view line;
   // A huge file takes a while to count: the window keeps answering, and
   // Break and closing are seen. (The window handles events only when their
   // time has come, so asking often costs little.)
