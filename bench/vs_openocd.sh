@@ -13,7 +13,10 @@
 # round by round, so that a machine whose speed drifts slows both alike. The
 # medians of the rounds and their ratios (Tavrin / OpenOCD) are printed.
 #
-#   bench/vs_openocd.sh [-n ROUNDS] [-b BUILD_DIR] [-t PEER_TOOLS] [-k KEEP_DIR]
+#   bench/vs_openocd.sh [-n ROUNDS] [-b BUILD_DIR] [-t PEER_TOOLS] [-k KEEP_DIR] [-x OTHER]
+#
+# -x OTHER times another play_time in the same rounds (one built from an
+# earlier commit, say), shown as "other" beside Tavrin.
 #
 # PEER_TOOLS (or -t) is the folder of the peer tools that generate the files
 # (gen_svf.py); it is not part of this project. The files:
@@ -35,13 +38,15 @@ rounds=7
 build="$repo/build"
 peer=${PEER_TOOLS:-}
 keep=
+other=
 
-while getopts "n:b:t:k:h" opt; do
+while getopts "n:b:t:k:x:h" opt; do
   case $opt in
     n) rounds=$OPTARG ;;
     b) build=$OPTARG ;;
     t) peer=$OPTARG ;;
     k) keep=$OPTARG ;;
+    x) other=$OPTARG ;;
     h) sed -n '3,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "vs_openocd: see bench/vs_openocd.sh -h" >&2; exit 2 ;;
   esac
@@ -66,6 +71,10 @@ if ! command -v openocd >/dev/null; then
   echo "vs_openocd: openocd is not installed (apt-get install -y openocd)" >&2
   exit 2
 fi
+if [[ -n $other && ! -x $other ]]; then
+  echo "vs_openocd: -x $other is no program" >&2
+  exit 2
+fi
 command -v python3 >/dev/null || { echo "vs_openocd: python3 is needed" >&2; exit 2; }
 
 work=${keep:-$(mktemp -d)}
@@ -87,10 +96,10 @@ printf '' >"$work/empty.svf"
 # OpenOCD (wall), and OpenOCD's processor time, less that of the same run on
 # an empty file (start-up, init and shutdown). Tavrin: play_time's own
 # figures around the play.
-python3 - "$rounds" "$work" "$player" "${files[@]}" <<'PY'
+python3 - "$rounds" "$work" "$player" "$other" "${files[@]}" <<'PY'
 import os, resource, statistics, subprocess, sys
 
-rounds, work, player, names = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4:]
+rounds, work, player, other, names = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
 
 def child(cmd):
     r0 = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -117,14 +126,14 @@ def openocd(svf):
         sys.exit("vs_openocd: OpenOCD did not play %s cleanly:\n%s" % (svf, p.stdout[-800:]))
     return int(us[0]) / 1000, cpu
 
-def tavrin(svf):
-    p, _ = child([player, svf])
+def tavrin(svf, program=player):
+    p, _ = child([program, svf])
     fields = dict(f.split("=", 1) for f in p.stdout.split()[1:] if "=" in f)
     if p.returncode != 0 or fields.get("outcome") != "ok":
         sys.exit("vs_openocd: Tavrin did not play %s to its end: %s" % (svf, p.stdout.strip()))
     return float(fields["wall_ms"]), float(fields["cpu_ms"])
 
-res = {(n, k): [] for n in names for k in ("o_wall", "o_cpu", "t_wall", "t_cpu")}
+res = {(n, k): [] for n in names for k in ("o_wall", "o_cpu", "t_wall", "t_cpu", "x_wall", "x_cpu")}
 base = []
 for r in range(rounds):
     base.append(openocd(os.path.join(work, "empty.svf"))[1])
@@ -137,16 +146,27 @@ for r in range(rounds):
             t, o = tavrin(svf), openocd(svf)
         res[(n, "o_wall")].append(o[0]); res[(n, "o_cpu")].append(o[1])
         res[(n, "t_wall")].append(t[0]); res[(n, "t_cpu")].append(t[1])
+        if other:
+            x = tavrin(svf, other)
+            res[(n, "x_wall")].append(x[0]); res[(n, "x_cpu")].append(x[1])
     print("  round %d of %d done" % (r + 1, rounds), file=sys.stderr)
 
 med = statistics.median
 b = med(base)
-print("%-13s | %9s %9s %6s | %9s %9s %6s" % ("", "wall, ms", "", "", "cpu, ms", "", ""))
-print("%-13s | %9s %9s %6s | %9s %9s %6s" % ("file", "OpenOCD", "Tavrin", "ratio", "OpenOCD", "Tavrin", "ratio"))
+cols = [("OpenOCD", "o"), ("Tavrin", "t")] + ([("other", "x")] if other else [])
+head = " ".join("%9s" % c for c, _ in cols) + " %6s" % "ratio" + (" %6s" % "other" if other else "")
+print("%-13s | %-*s | %s" % ("", len(head), "wall, ms", "cpu, ms"))
+print("%-13s | %s | %s" % ("file", head, head))
 for n in names:
-    ow, tw = med(res[(n, "o_wall")]), med(res[(n, "t_wall")])
-    oc, tc = med(res[(n, "o_cpu")]) - b, med(res[(n, "t_cpu")])
-    print("%-13s | %9.2f %9.2f %5.2fx | %9.2f %9.2f %5.2fx" % (n, ow, tw, tw / ow, oc, tc, tc / oc))
+    row = "%-13s" % n
+    for kind in ("wall", "cpu"):
+        m = {k: med(res[(n, k + "_" + kind)]) for _, k in cols}
+        if kind == "cpu":
+            m["o"] -= b
+        row += " | " + " ".join("%9.2f" % m[k] for _, k in cols) + " %5.2fx" % (m["t"] / m["o"])
+        if other:
+            row += " %5.2fx" % (m["x"] / m["o"])
+    print(row)
 print("medians of %d rounds. wall: around the play inside each program. cpu: Tavrin's around the play;\n"
       "OpenOCD's whole process less its median on an empty file (%.2f ms). ratio = Tavrin / OpenOCD." % (rounds, b))
 PY
