@@ -309,7 +309,7 @@ void Interpreter::ExecuteScanStatement(const Words& words) {
   queued_.push_back(Queued{id, ordered_->Reserve(), total, std::move(all)});
   shifted_ = queued_.back().all.tdi;
   engine_.ShiftBitsThen(end_state, static_cast<std::int32_t>(total), shifted_,
-                        [this, id](std::string captured, bool cut) { FinishQueued(id, captured, cut); });
+                        [this, id](const std::string& captured, bool cut) { FinishQueued(id, captured, cut); });
 }
 
 void Interpreter::FinishQueued(std::uint64_t id, std::string_view captured, bool cut) {
