@@ -11,8 +11,8 @@ void LogLines::Add(std::initializer_list<std::string_view> pieces, bool no_break
   ends_.push_back({text_.size(), no_break});
 }
 
-void LogLines::AppendTo(Window& window, std::size_t first) const {
-  for (std::size_t i = first; i < size(); ++i) {
+void LogLines::AppendTo(Window& window) const {
+  for (std::size_t i = 0; i < size(); ++i) {
     if (NoBreak(i)) {
       window.AppendLogNoBreak(Text(i));
     } else {

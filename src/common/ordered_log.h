@@ -45,8 +45,8 @@ class LogLines {
     return std::string_view(text_).substr(begin, ends_[i].end - begin);
   }
   [[nodiscard]] bool NoBreak(std::size_t i) const { return ends_[i].no_break; }
-  // Writes lines [first, size()) to the window's log, in order.
-  void AppendTo(Window& window, std::size_t first = 0) const;
+  // Writes the lines to the window's log, in order.
+  void AppendTo(Window& window) const;
 
  private:
   struct End {
