@@ -83,6 +83,14 @@ double ParseNumber(std::string_view word) {
 }
 
 std::optional<double> ParseDecimalWord(std::string_view word) {
+  // The usual word, a whole number of up to 15 digits, is exact as a double
+  // read digit by digit.
+  if (!word.empty() && word.size() <= 15) {
+    std::uint64_t whole = 0;
+    std::size_t k = 0;
+    while (k < word.size() && IsDigit(word[k])) whole = whole * 10 + static_cast<std::uint64_t>(word[k++] - '0');
+    if (k == word.size()) return static_cast<double>(whole);
+  }
   std::size_t i = 0;
   const auto digits = [&] {
     const std::size_t start = i;

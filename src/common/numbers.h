@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,16 @@ std::string HexUpper(std::uint32_t value);
 
 // A number written as a whole number when it is one, as the log shows it.
 std::string FormatWhole(double value);
+
+// The pieces one after the other, as one text.
+inline std::string Concat(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (const std::string_view p : pieces) size += p.size();
+  std::string text;
+  text.reserve(size);
+  for (const std::string_view p : pieces) text.append(p);
+  return text;
+}
 
 // The text with a to z made A to Z (statements, names, hex digits).
 inline std::string AsciiUpper(std::string text) {

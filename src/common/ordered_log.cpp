@@ -6,18 +6,28 @@
 
 namespace tavrin {
 
-void AppendLines(Window& window, const std::vector<LogLine>& lines) {
-  for (const LogLine& line : lines) {
-    if (line.no_break) {
-      window.AppendLogNoBreak(line.text);
+void LogLines::Add(std::initializer_list<std::string_view> pieces, bool no_break) {
+  for (const std::string_view piece : pieces) text_.append(piece);
+  ends_.push_back({text_.size(), no_break});
+}
+
+void LogLines::AppendTo(Window& window) const {
+  for (std::size_t i = 0; i < size(); ++i) {
+    if (NoBreak(i)) {
+      window.AppendLogNoBreak(Text(i));
     } else {
-      window.AppendLog(line.text);
+      window.AppendLog(Text(i));
     }
   }
 }
 
 OrderedLog::Slot OrderedLog::Reserve() {
-  queue_.emplace_back();
+  if (spare_.empty()) {
+    queue_.push_back(std::make_unique<Place>());
+  } else {
+    queue_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+  }
   return first_ + queue_.size() - 1;
 }
 
@@ -30,29 +40,47 @@ void OrderedLog::Add(std::string_view text, bool no_break) {
     }
     return;
   }
-  queue_.back().lines.push_back(LogLine{std::string(text), no_break});
+  queue_.back()->after.Add({text}, no_break);
   if (++held_ > kMaxHeldLines) Settle();
 }
 
-void OrderedLog::Fill(Slot slot, std::vector<LogLine> lines) {
+void OrderedLog::Fill(Slot slot, const LogLines& lines) {
   if (slot < first_ || slot - first_ >= queue_.size()) return;
-  Place& place = queue_[static_cast<std::size_t>(slot - first_)];
+  Place& place = *queue_[static_cast<std::size_t>(slot - first_)];
   if (place.filled) return;
-  // Its own lines go before those that were logged after it was reserved.
-  lines.insert(lines.end(), std::make_move_iterator(place.lines.begin()), std::make_move_iterator(place.lines.end()));
-  held_ += lines.size() - place.lines.size();
-  place.lines = std::move(lines);
   place.filled = true;
+  if (slot == first_) {
+    // The usual case, the answers coming in order: the lines go out at
+    // once, without being copied.
+    std::unique_ptr<Place> front = std::move(queue_.front());
+    queue_.pop_front();
+    ++first_;
+    held_ -= std::min(held_, front->after.size());
+    lines.AppendTo(inner_);
+    front->after.AppendTo(inner_);
+    front->filled = false;
+    front->after.Clear();
+    spare_.push_back(std::move(front));
+    Drain();
+    return;
+  }
+  for (std::size_t i = 0; i < lines.size(); ++i) place.own.Add(lines, i);
+  held_ += lines.size();
   Drain();
 }
 
 void OrderedLog::Drain() {
-  while (!queue_.empty() && queue_.front().filled) {
-    const Place place = std::move(queue_.front());
+  while (!queue_.empty() && queue_.front()->filled) {
+    std::unique_ptr<Place> place = std::move(queue_.front());
     queue_.pop_front();
     ++first_;
-    held_ -= std::min(held_, place.lines.size());
-    AppendLines(inner_, place.lines);
+    held_ -= std::min(held_, place->own.size() + place->after.size());
+    place->own.AppendTo(inner_);
+    place->after.AppendTo(inner_);
+    place->filled = false;
+    place->own.Clear();
+    place->after.Clear();
+    spare_.push_back(std::move(place));
   }
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +20,42 @@ struct LogLine {
   bool no_break = false;
 };
 
-// Writes the lines to the window's log, in order.
-void AppendLines(Window& window, const std::vector<LogLine>& lines);
+// Lines for the log, kept in one text: the lines of a scan's report, or
+// those that wait in an OrderedLog. Cleared, it keeps its memory, so that
+// lines made again and again (one report a scan) cost no allocation.
+class LogLines {
+ public:
+  LogLines() = default;
+  LogLines(std::initializer_list<LogLine> lines) {
+    for (const LogLine& l : lines) Add({l.text}, l.no_break);
+  }
+
+  // A line made of these pieces, one after the other.
+  void Add(std::initializer_list<std::string_view> pieces, bool no_break = false);
+  // A line of another list.
+  void Add(const LogLines& other, std::size_t i) { Add({other.Text(i)}, other.NoBreak(i)); }
+  void Clear() {
+    text_.clear();
+    ends_.clear();
+  }
+  [[nodiscard]] std::size_t size() const { return ends_.size(); }
+  [[nodiscard]] bool empty() const { return ends_.empty(); }
+  [[nodiscard]] std::string_view Text(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1].end;
+    return std::string_view(text_).substr(begin, ends_[i].end - begin);
+  }
+  [[nodiscard]] bool NoBreak(std::size_t i) const { return ends_[i].no_break; }
+  // Writes the lines to the window's log, in order.
+  void AppendTo(Window& window) const;
+
+ private:
+  struct End {
+    std::size_t end;
+    bool no_break;
+  };
+  std::string text_;
+  std::vector<End> ends_;
+};
 
 // A window that keeps the log in statement order while the answers to
 // earlier scans are still on their way: Reserve marks the place of lines
@@ -46,7 +82,7 @@ class OrderedLog final : public Window {
   // The lines for the place; lines waiting behind it go out with them,
   // up to the next place not yet filled. Filling a place twice, or one that
   // does not exist, changes nothing.
-  void Fill(Slot slot, std::vector<LogLine> lines);
+  void Fill(Slot slot, const LogLines& lines);
   // Places not yet filled.
   [[nodiscard]] bool Waiting() const { return !queue_.empty(); }
 
@@ -91,17 +127,22 @@ class OrderedLog final : public Window {
  private:
   struct Place {
     bool filled = false;
-    std::vector<LogLine> lines;  // its own, once filled, then those logged after it
+    LogLines own;    // its lines, once filled
+    LogLines after;  // those logged after it was reserved, before the next place
   };
 
   void Add(std::string_view text, bool no_break);
   // Lets the places be filled.
   void Settle();
+  // Writes out the filled places at the front.
   void Drain();
 
   Window& inner_;
-  std::deque<Place> queue_;
-  Slot first_ = 0;  // the slot number of queue_.front()
+  // Places written out are kept for later ones, with the memory of their
+  // lines: a run reserves one for every scan.
+  std::deque<std::unique_ptr<Place>> queue_;
+  std::vector<std::unique_ptr<Place>> spare_;
+  Slot first_ = 0;        // the slot number of queue_.front()
   std::size_t held_ = 0;  // lines waiting in queue_
   bool settling_ = false;
 };

@@ -28,10 +28,30 @@ unsigned HexWord(std::string_view word) {
 }  // namespace
 
 std::optional<int> TapStateFromName(std::string_view name) {
-  for (int s = 0; s < kTapStateCount; ++s) {
-    if (kTapStateNames[static_cast<std::size_t>(s)] == name) return s;
+  // The name's first letter and length single out the one state it can
+  // be; one comparison tells whether it is. (Walks look states up by name
+  // at every scan.)
+  if (name.size() < 4) return std::nullopt;
+  int s = -1;
+  if (name == "IDLE") {
+    return IDLE;
+  } else if (name[0] == 'R') {
+    s = RESET;
+  } else if ((name[0] == 'D' || name[0] == 'I') && name[1] == 'R') {
+    // DR and IR states, in the same order: SELECT, CAPTURE, SHIFT, EXIT1,
+    // PAUSE, EXIT2, UPDATE.
+    const int first = name[0] == 'D' ? DRSELECT : IRSELECT;
+    switch (name[2]) {
+      case 'S': s = first + (name[3] == 'E' ? 0 : 2); break;
+      case 'C': s = first + 1; break;
+      case 'E': s = first + (name.back() == '1' ? 3 : 5); break;
+      case 'P': s = first + 4; break;
+      case 'U': s = first + 6; break;
+      default: return std::nullopt;
+    }
   }
-  return std::nullopt;
+  if (s < 0 || kTapStateNames[static_cast<std::size_t>(s)] != name) return std::nullopt;
+  return s;
 }
 
 void BuildTapTables(TapTables& tables) {

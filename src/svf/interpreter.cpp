@@ -11,38 +11,6 @@
 
 namespace tavrin::svf {
 
-std::vector<std::string> StatementWords(std::string_view text) {
-  std::vector<std::string> words;
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (blank(text[i])) {
-      ++i;
-      continue;
-    }
-    std::string word;
-    if (text[i] == '(') {
-      // Long values are copied in runs between blanks, not byte by byte.
-      const std::size_t close = text.find(')', i);
-      const std::size_t stop = close == std::string_view::npos ? text.size() : close + 1;
-      word.reserve(stop - i);
-      while (i < stop) {
-        std::size_t run = i;
-        while (run < stop && !blank(text[run])) ++run;
-        word.append(text.substr(i, run - i));
-        i = run;
-        while (i < stop && blank(text[i])) ++i;
-      }
-    } else {
-      const std::size_t start = i;
-      while (i < text.size() && !blank(text[i]) && text[i] != '(') ++i;
-      word.assign(text.substr(start, i - start));
-    }
-    words.push_back(std::move(word));
-  }
-  return words;
-}
-
 std::string MaskHexDigits(std::string_view a, std::string_view b, std::size_t positions) {
   std::string out(positions, '0');
   for (std::size_t k = 0; k < positions; ++k) {
@@ -66,30 +34,35 @@ void Interpreter::StartRun(const ReadingRules& rules) {
   looks_standard_ = false;
 }
 
-void Interpreter::BailOut(const std::string& line) {
+void Interpreter::BailOut(std::string_view line) {
   window_.AppendLog(line);
   flags_.StopRequested = kTrue;
 }
 
 void Interpreter::ExecuteSvfStatement(std::string& statement) {
   if (!statement.empty() && statement.back() == ';') statement.pop_back();
-  const std::vector<std::string> words = StatementWords(AsciiUpper(statement));
+  words_.Split(statement);
+  const Words& words = words_;
   if (words.empty()) return;
 
-  const std::string& command = words[0];
+  const std::string_view command = words[0];
+  if (command == "SDR" || command == "SIR") {
+    ExecuteScanStatement(words);
+    return;
+  }
   const bool needs_value = command == "ENDIR" || command == "ENDDR" || command == "HDR" || command == "HIR" ||
                            command == "TDR" || command == "TIR" || command == "RUNTEST";
   if (needs_value && words.size() < 2) {
-    BailOut("Uh Oh, " + command + " is missing its value.  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", command, " is missing its value.  Bailing Out"}));
     return;
   }
 
   if (command == "ENDIR") {
     if (!EndState(words, EndIrState)) return;
-    window_.AppendLog("Set IR end state to " + words[1]);
+    window_.AppendLog(Concat({"Set IR end state to ", words[1]}));
   } else if (command == "ENDDR") {
     if (!EndState(words, EndDrState)) return;
-    window_.AppendLog("Set DR end state to " + words[1]);
+    window_.AppendLog(Concat({"Set DR end state to ", words[1]}));
   } else if (command == "FREQUENCY") {
     // The clock is the bit-bang rate; the frequency only times RUNTEST's
     // clocks in the standard reading (1 MHz when none is given).
@@ -97,14 +70,14 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
       const std::optional<double> hz = words.size() > 1 ? ParseDecimalWord(words[1]) : std::nullopt;
       if (words.size() > 1 &&
           (!hz || !(*hz > 0) || !std::isfinite(*hz) || words.size() > 3 || (words.size() == 3 && words[2] != "HZ"))) {
-        BailOut("Uh Oh, FREQUENCY wants a number of HZ, not " + words[1].substr(0, 40) + ".  Bailing Out");
+        BailOut(Concat({"Uh Oh, FREQUENCY wants a number of HZ, not ", words[1].substr(0, 40), ".  Bailing Out"}));
         return;
       }
       frequency_hz_ = hz ? *hz : 1e6;
     }
     window_.AppendLog("My frequency is very low, ignoring this directive.. ");
   } else if (rules_.strict_statements && (command == "PIO" || command == "PIOMAP")) {
-    BailOut("Uh Oh, " + command + " is not supported: this player drives no other pins.  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", command, " is not supported: this player drives no other pins.  Bailing Out"}));
   } else if (rules_.strict_statements && command == "TRST" &&
              (words.size() != 2 ||
               (words[1] != "ON" && words[1] != "OFF" && words[1] != "Z" && words[1] != "ABSENT"))) {
@@ -113,16 +86,14 @@ void Interpreter::ExecuteSvfStatement(std::string& statement) {
     HeaderTrailer(words);
   } else if (command == "RUNTEST") {
     RunTest(words);
-  } else if (command == "SIR" || command == "SDR") {
-    ExecuteScanStatement(words);
   } else if (command == "STATE") {
     State(words);
   } else if (command == "TRST") {
     window_.AppendLog("No control over RST, ignoring ");
-  } else if (command.compare(0, 2, "//") == 0) {
+  } else if (command.substr(0, 2) == "//") {
     // A comment that reached the interpreter: ignored whole.
   } else {
-    window_.AppendLog("Hmm.  I don't know how to do a " + command);
+    window_.AppendLog(Concat({"Hmm.  I don't know how to do a ", command}));
     BailOut("Sorry, I've got to bail out.. ");
     looks_standard_ = !rules_.comments_anywhere && command[0] == '!';
   }
@@ -161,30 +132,30 @@ std::uint64_t WholeMsAtLeast(double seconds) {
 
 }  // namespace
 
-bool Interpreter::EndState(const std::vector<std::string>& words, std::string& state) {
+bool Interpreter::EndState(const Words& words, std::string& state) {
   // The default reading stores the word as it stands; a walk to it reports
   // a name that is no state.
   if (rules_.strict_statements && (words.size() != 2 || !Stable(words[1]))) {
-    BailOut("Uh Oh, " + words[0] + " wants one of IDLE, RESET, DRPAUSE and IRPAUSE, not " +
-            words[1].substr(0, 40) + ".  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", words[0], " wants one of IDLE, RESET, DRPAUSE and IRPAUSE, not ", words[1].substr(0, 40),
+                    ".  Bailing Out"}));
     return false;
   }
   state = words[1];
   return true;
 }
 
-void Interpreter::State(const std::vector<std::string>& words) {
+void Interpreter::State(const Words& words) {
   // The standard reading walks a path that ends in a stable state; nothing
   // is clocked for a path that does not.
   if (rules_.strict_statements && words.size() > 1) {
     for (std::size_t i = 1; i < words.size(); ++i) {
       if (!jtag::TapStateFromName(words[i])) {
-        engine_.MoveToState(words[i]);  // reports the unknown state
+        engine_.MoveToState(std::string(words[i]));  // reports the unknown state
         return;
       }
     }
     if (!Stable(words.back())) {
-      BailOut("Uh Oh, STATE must end in IDLE, RESET, DRPAUSE or IRPAUSE, not " + words.back() + ".  Bailing Out");
+      BailOut(Concat({"Uh Oh, STATE must end in IDLE, RESET, DRPAUSE or IRPAUSE, not ", words.back(), ".  Bailing Out"}));
       return;
     }
     // A path of several states is walked as written: each state one clock
@@ -199,8 +170,8 @@ void Interpreter::State(const std::vector<std::string>& words) {
         const auto& edges = t.NextStateTable[static_cast<std::size_t>(at)];
         const bool restated = i == 1 && next == at;
         if (!restated && next != jtag::RESET && edges[0] != next && edges[1] != next) {
-          BailOut("Uh Oh, STATE cannot go from " + std::string(jtag::kTapStateNames[static_cast<std::size_t>(at)]) +
-                  " to " + words[i] + " in one step: a path must follow the state diagram.  Bailing Out");
+          BailOut(Concat({"Uh Oh, STATE cannot go from ", jtag::kTapStateNames[static_cast<std::size_t>(at)], " to ",
+                          words[i], " in one step: a path must follow the state diagram.  Bailing Out"}));
           return;
         }
         at = next;
@@ -210,7 +181,7 @@ void Interpreter::State(const std::vector<std::string>& words) {
   // The walk stops at the first word that is no state (reported once by the
   // walk itself) or at a failed step.
   for (std::size_t i = 1; i < words.size(); ++i) {
-    engine_.MoveToState(words[i]);
+    engine_.MoveToState(std::string(words[i]));
     window_.ProcessPendingEvents();
     if (flags_.StopRequested == kTrue) return;
   }
@@ -223,24 +194,25 @@ void Interpreter::State(const std::vector<std::string>& words) {
 // min_time. The standard reading clocks run_count TCK in the run state, then
 // waits until the larger of min_time and run_count at the FREQUENCY has
 // passed since the statement began; it remembers the run and end states.
-void Interpreter::RunTest(const std::vector<std::string>& words) {
+// (A word is never empty: an empty view is a part not given.)
+void Interpreter::RunTest(const Words& words) {
   const std::size_t n = words.size();
   std::size_t i = 1;
-  const std::string* given_state = nullptr;
+  std::string_view given_state;
   if (jtag::TapStateFromName(words[i])) {
-    given_state = &words[i++];
+    given_state = words[i++];
   } else if (n > 2 && !ParseDecimalWord(words[1]) && words[1] != "ENDSTATE") {
     // Meant as the run state, but no state: reported by the walk.
-    engine_.MoveToState(words[1]);
+    engine_.MoveToState(std::string(words[1]));
     return;
   }
-  const std::string* count_word = nullptr;
-  const std::string* time_word = nullptr;
+  std::string_view count_word;
+  std::string_view time_word;
   bool tck = true;  // the count is of TCK clocks (not SCK)
   double ticks = 0;
   double seconds = 0;
   if (i < n && ParseDecimalWord(words[i]) && !(i + 1 < n && words[i + 1] == "SEC")) {
-    count_word = &words[i];
+    count_word = words[i];
     ticks = ParseNumber(words[i]);
     ++i;
     if (i < n && (words[i] == "TCK" || words[i] == "SCK")) {
@@ -252,7 +224,7 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
     }
   }
   if (i + 1 < n && words[i + 1] == "SEC" && ParseDecimalWord(words[i])) {
-    time_word = &words[i];
+    time_word = words[i];
     seconds = ParseNumber(words[i]);
     i += 2;
     if (i < n && words[i] == "MAXIMUM") {
@@ -266,36 +238,36 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
       }
     }
   }
-  const std::string* end_state = nullptr;
+  std::string_view end_state;
   if (i < n && words[i] == "ENDSTATE") {
     if (i + 1 >= n) {
       BailOut("Uh Oh, RUNTEST ENDSTATE is missing its state.  Bailing Out");
       return;
     }
-    end_state = &words[i + 1];
+    end_state = words[i + 1];
     i += 2;
   }
   if (i < n) {
-    BailOut("Uh Oh, I don't know what " + words[i].substr(0, 40) + " means in a RUNTEST.  Bailing Out");
+    BailOut(Concat({"Uh Oh, I don't know what ", words[i].substr(0, 40), " means in a RUNTEST.  Bailing Out"}));
     return;
   }
-  if (count_word == nullptr && time_word == nullptr) {
+  if (count_word.empty() && time_word.empty()) {
     BailOut("Uh Oh, RUNTEST is missing its value.  Bailing Out");
     return;
   }
-  if (end_state != nullptr && !jtag::TapStateFromName(*end_state)) {
-    engine_.MoveToState(*end_state);  // reports the unknown state
+  if (!end_state.empty() && !jtag::TapStateFromName(end_state)) {
+    engine_.MoveToState(std::string(end_state));  // reports the unknown state
     return;
   }
   if (rules_.runtest_clocks) {
     RunTestClocks(given_state, count_word, tck, ticks, time_word, seconds, end_state);
     return;
   }
-  const std::string run_state = given_state != nullptr ? *given_state : std::string("IDLE");
+  const std::string run_state(given_state.empty() ? std::string_view("IDLE") : given_state);
 
-  const std::string what = time_word == nullptr  ? *count_word + " ticks"
-                           : count_word == nullptr ? *time_word + " SEC"
-                                                   : *count_word + " ticks and " + *time_word + " SEC";
+  const std::string what = time_word.empty()    ? Concat({count_word, " ticks"})
+                           : count_word.empty() ? Concat({time_word, " SEC"})
+                                                : Concat({count_word, " ticks and ", time_word, " SEC"});
   const double tick_ms = RoundHalfEven(ticks / 1000 + 1);
   const double limit = static_cast<double>(max_wait_ms);
   if (!(ticks >= 0) || !(seconds >= 0) || !(tick_ms <= limit) || !(seconds * 1000 <= limit)) {
@@ -309,16 +281,17 @@ void Interpreter::RunTest(const std::vector<std::string>& words) {
   if (flags_.StopRequested == kTrue) return;
   window_.AppendLog("Waiting " + what + ", " + FormatWhole(ms) + " ms...");
   if (!Wait(static_cast<std::uint32_t>(ms))) return;
-  if (end_state != nullptr) engine_.MoveToState(*end_state);
+  if (!end_state.empty()) engine_.MoveToState(std::string(end_state));
 }
 
-void Interpreter::RunTestClocks(const std::string* given_state, const std::string* count_word, bool tck,
-                                double count, const std::string* time_word, double seconds,
-                                const std::string* end_state) {
-  const std::string run_state = given_state != nullptr ? *given_state : run_state_;
+void Interpreter::RunTestClocks(std::string_view given_state, std::string_view count_word, bool tck, double count,
+                                std::string_view time_word, double seconds, std::string_view end_state) {
+  const std::string run_state = given_state.empty() ? run_state_ : std::string(given_state);
   // An ENDSTATE is kept for the next RUNTEST; a run state given without one
   // is also the end state.
-  const std::string end = end_state != nullptr ? *end_state : given_state != nullptr ? *given_state : run_end_state_;
+  const std::string end = !end_state.empty()     ? std::string(end_state)
+                          : !given_state.empty() ? std::string(given_state)
+                                                 : run_end_state_;
   for (const std::string* s : {&run_state, &end}) {
     if (!Stable(*s)) {
       BailOut("Uh Oh, RUNTEST wants IDLE, RESET, DRPAUSE or IRPAUSE, not " + *s + ".  Bailing Out");
@@ -329,8 +302,8 @@ void Interpreter::RunTestClocks(const std::string* given_state, const std::strin
   // towards it. Both are bounded like any wait.
   const double count_s = count / frequency_hz_;
   const double limit_s = static_cast<double>(max_wait_ms) / 1000;
-  std::string what = count_word == nullptr ? std::string() : *count_word + (tck ? " TCK" : " SCK");
-  if (time_word != nullptr) what += (what.empty() ? "" : ", ") + *time_word + " SEC";
+  std::string what = count_word.empty() ? std::string() : Concat({count_word, tck ? " TCK" : " SCK"});
+  if (!time_word.empty()) what += Concat({what.empty() ? "" : ", ", time_word, " SEC"});
   if (!(count >= 0) || !(seconds >= 0) || !(count_s <= limit_s) || !(seconds <= limit_s)) {
     BailOut("Uh Oh, I can't wait " + what + ".  Bailing Out");
     return;

@@ -13,6 +13,7 @@
 #include "common/window.h"
 #include "jtag/engine.h"
 #include "svf/reading.h"
+#include "svf/words.h"
 
 namespace tavrin::svf {
 
@@ -26,12 +27,6 @@ inline constexpr std::uint32_t kMaxWaitMs = 10U * 60U * 1000U;
 // standard SVF has (a "!" comment, header or trailer bits).
 inline constexpr const char* kStandardSvfHint =
     "This file looks like standard SVF: --standard reads it so (in the window: the \"Standard SVF\" box).";
-
-// The words of a statement. Blanks and tabs separate words. A "(" begins a
-// value that runs to the next ")", and is one word: "(" then its text with
-// blanks and tabs removed, then ")" (missing when the text has none).
-// So "TDI(0F)" gives "TDI" and "(0F)", and "( 0F 12 )" gives "(0F12)".
-std::vector<std::string> StatementWords(std::string_view text);
 
 // Digit-by-digit AND of two hexadecimal texts aligned at their left ends;
 // missing or non-hexadecimal characters count as 0.
@@ -49,8 +44,6 @@ class Interpreter {
 
   // Removes a final ";" from the caller's text, then interprets it.
   void ExecuteSvfStatement(std::string& statement);
-  // SIR and SDR: walk, shift, report and verify.
-  void ExecuteScanStatement(const std::vector<std::string>& words);
 
   // With a log that keeps statement order, a scan whose answers decide
   // nothing (no TDO, or a MASK of zeros) does not wait for them: its report
@@ -90,51 +83,67 @@ class Interpreter {
   // The commands that shift bits and remember values.
   enum Command : int { kSir, kSdr, kHir, kHdr, kTir, kTdr, kCommandCount };
 
-  // The values a scan statement gives, as written.
+  // The values a scan statement gives, as written: views into the words.
   struct Values {
-    std::string tdi, smask, tdo, mask;
+    std::string_view tdi, smask, tdo, mask;
     bool has_tdi = false, has_smask = false, has_tdo = false, has_mask = false;
   };
   // What a command shifts and compares, each exactly as many digits as its
-  // length needs: TDI after SMASK, the expected TDO, and the bits compared
-  // (zeros when nothing is compared).
+  // length needs: TDI after SMASK; with a check, the expected TDO and the
+  // bits compared (no text when every bit is: care_all). Without a check
+  // both are empty, and stand for zeros.
   struct Resolved {
     std::string tdi, tdo, care;
     bool check = false;
+    bool care_all = false;
   };
-  // What a command remembers for the next one while the length stays.
+  // What a command remembers for the next one while the length stays: TDI
+  // (standard reading only) and SMASK, empty when none was given, and the
+  // MASK, which is all ones (no text) unless one was given.
   struct Remembered {
     std::int64_t length = -1;
-    std::string tdi, smask, mask;  // empty: none given
+    std::string tdi, smask, mask;
+    bool mask_all = true;
   };
   // Header and trailer bits in effect (standard reading).
   struct Padding {
     std::int64_t length = 0;
     Resolved bits;
   };
+  // A scan whose report waits for its answers (see KeepOrderIn).
+  struct Queued {
+    std::uint64_t id = 0;
+    OrderedLog::Slot slot = 0;
+    std::int64_t total = 0;
+    Resolved all;
+  };
 
-  void BailOut(const std::string& line);
-  void HeaderTrailer(const std::vector<std::string>& words);
-  void RunTest(const std::vector<std::string>& words);
+  // SIR and SDR: walk, shift, report and verify.
+  void ExecuteScanStatement(const Words& words);
+  void BailOut(std::string_view line);
+  void HeaderTrailer(const Words& words);
+  void RunTest(const Words& words);
   // RUNTEST in the standard reading, once read.
-  void RunTestClocks(const std::string* given_state, const std::string* count_word, bool tck, double count,
-                     const std::string* time_word, double seconds, const std::string* end_state);
-  void State(const std::vector<std::string>& words);
-  bool EndState(const std::vector<std::string>& words, std::string& state);
+  void RunTestClocks(std::string_view given_state, std::string_view count_word, bool tck, double count,
+                     std::string_view time_word, double seconds, std::string_view end_state);
+  void State(const Words& words);
+  bool EndState(const Words& words, std::string& state);
   // Waits on the clock; false when the run was stopped meanwhile.
   bool Wait(std::uint32_t ms);
   // The value given after a scan keyword, or a bail-out (false).
-  bool ScanValue(const std::vector<std::string>& words, std::size_t keyword, std::string& value);
+  bool ScanValue(const Words& words, std::size_t keyword, std::string_view& value);
   // The length of a scan or header (word 1), or a bail-out.
-  bool ScanLength(const std::vector<std::string>& words, std::int64_t& length);
+  bool ScanLength(const Words& words, std::int64_t& length);
   // The keywords and values from word 2 on, or a bail-out.
-  bool ScanValues(const std::vector<std::string>& words, Values& values);
+  bool ScanValues(const Words& words, Values& values);
   // The values a command shifts, with what it remembers applied and
   // updated, or a bail-out.
   bool Resolve(Command command, std::int64_t length, const Values& given, Resolved& out);
-  // The log lines of a finished scan, with the check counted and a failed
-  // one recorded (the run stops).
-  std::vector<LogLine> Report(const Resolved& all, std::int64_t total, std::string captured);
+  // The log lines of a finished scan, added to `lines`, with the check
+  // counted and a failed one recorded (the run stops).
+  void Report(const Resolved& all, std::int64_t total, std::string_view captured, LogLines& lines);
+  // A queued scan's answers have come (or it was cut).
+  void FinishQueued(std::uint64_t id, std::string_view captured, bool cut);
 
   ReadingRules rules_;
   Remembered remembered_[kCommandCount];
@@ -146,6 +155,16 @@ class Interpreter {
   std::uint64_t checks_passed_ = 0;
   std::optional<FailedCheck> failed_check_;
   bool looks_standard_ = false;
+
+  // Kept from statement to statement for their memory.
+  Words words_;
+  LogLines scan_lines_;    // the report of a scan that waited for its answers
+  LogLines queued_lines_;  // the report of a queued scan
+  std::string fitted_, expected_, result_, shifted_;
+  // Queued scans from queued_head_ on, oldest first.
+  std::vector<Queued> queued_;
+  std::size_t queued_head_ = 0;
+  std::uint64_t next_queued_id_ = 0;
 
   jtag::Engine& engine_;
   Window& window_;

@@ -66,8 +66,23 @@ bool LineReader::Fill() {
 bool LineReader::AtEnd() { return !Fill(); }
 
 bool LineReader::ReadLine(std::string& line) {
-  line.clear();
+  std::string_view view;
+  const bool ok = ReadLine(view);
+  line.assign(view);
+  return ok;
+}
+
+bool LineReader::ReadLine(std::string_view& line) {
+  line = {};
   if (!Fill()) return false;
+  // A line that lies whole in the buffer is handed out as it stands there;
+  // one that runs on into the next buffer is gathered in spanning_.
+  bool spanning = false;
+  const auto keep = [&](const char* from, std::size_t size) {
+    if (!spanning) spanning_.clear();
+    spanning = true;
+    spanning_.append(from, size);
+  };
   for (;;) {
     const char* start = buffer_.data() + pos_;
     const std::size_t avail = end_ - pos_;
@@ -85,19 +100,35 @@ bool LineReader::ReadLine(std::string& line) {
     const char* lf = next('\n', lf_at_);
     const char* stop = cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf);
     if (stop == nullptr) {
-      line.append(start, avail);
+      keep(start, avail);
       pos_ = end_;
-      if (line.size() > max_line) {
+      if (spanning_.size() > max_line) {
         too_long_ = failed_ = true;
-        line.clear();
+        spanning_.clear();
         return false;
       }
-      if (!Fill()) return true;  // last line without a line end
+      if (!Fill()) {  // last line without a line end
+        line = spanning_;
+        return true;
+      }
       continue;
     }
-    line.append(start, static_cast<std::size_t>(stop - start));
-    pos_ += static_cast<std::size_t>(stop - start) + 1;
-    if (*stop == '\r' && Fill() && buffer_[pos_] == '\n') ++pos_;
+    const auto size = static_cast<std::size_t>(stop - start);
+    pos_ += size + 1;
+    if (*stop == '\r' && pos_ == end_) {
+      // The LF of a CR LF may be in the next buffer, which replaces this one.
+      keep(start, size);
+      if (Fill() && buffer_[pos_] == '\n') ++pos_;
+      line = spanning_;
+      return true;
+    }
+    if (*stop == '\r' && buffer_[pos_] == '\n') ++pos_;
+    if (spanning) {
+      spanning_.append(start, size);
+      line = spanning_;
+    } else {
+      line = std::string_view(start, size);
+    }
     return true;
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrin::svf {
@@ -26,6 +27,9 @@ class LineReader {
   [[nodiscard]] bool AtEnd();
   // The next line; false at the end of the file or on a read error.
   bool ReadLine(std::string& line);
+  // The same, without copying a line that lies whole in the buffer: the
+  // view is valid until the next call.
+  bool ReadLine(std::string_view& line);
   [[nodiscard]] bool Failed() const { return failed_; }
   // A line longer than max_line ends the reading with TooLong() set.
   [[nodiscard]] bool TooLong() const { return too_long_; }
@@ -42,6 +46,7 @@ class LineReader {
   static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
   std::size_t cr_at_ = kUnknown;
   std::size_t lf_at_ = kUnknown;
+  std::string spanning_;  // a line that began in an earlier buffer
   bool eof_ = false;
   bool failed_ = false;
   bool too_long_ = false;

@@ -11,20 +11,22 @@
 
 namespace tavrin::svf {
 
-namespace {
-
 // The echo of a statement or comment: a long one (a block of comments
 // gathered into one statement, a scan of many digits) is cut to a readable
 // length, with the count of what is left out. The statement is read whole.
-std::string Echo(const std::string& text) {
+const std::string& RunDriver::Echo(std::string_view text) {
   constexpr std::size_t kShown = 256;
-  if (text.size() <= kShown) return "> " + text;
+  echo_.assign("> ");
+  if (text.size() <= kShown) {
+    echo_.append(text);
+    return echo_;
+  }
   std::size_t cut = kShown;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0U) == 0x80U) --cut;
-  return "> " + text.substr(0, cut) + " ... (" + std::to_string(text.size() - cut) + " more characters)";
+  echo_.append(text.substr(0, cut));
+  echo_.append(" ... (" + std::to_string(text.size() - cut) + " more characters)");
+  return echo_;
 }
-
-}  // namespace
 
 bool HasSvfEnding(std::string_view name) {
   return AsciiUpper(std::string(name.size() >= 4 ? name.substr(name.size() - 4) : name)) == ".SVF";
@@ -149,7 +151,7 @@ RunOutcome RunDriver::Run() {
   StartProgress();
   interpreter_.StartRun(rules);
   std::uint64_t consumed = 0;
-  std::string line;
+  std::string_view line;
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
   WorkCounter work_counter(rules);
 
@@ -218,7 +220,7 @@ bool RunDriver::Count(LineReader& counter, const ReadingRules& rules, std::uint6
   total_ = Work{};
   StatementGatherer gatherer(max_statement, rules.comments_anywhere);
   WorkCounter work(rules);
-  std::string line;
+  std::string_view line;
   // A huge file takes a while to count: the window keeps answering, and
   // Break and closing are seen. (The window handles events only when their
   // time has come, so asking often costs little.)

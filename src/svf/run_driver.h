@@ -78,6 +78,8 @@ class RunDriver {
   // Counts the file's lines and work; false when the count was stopped.
   bool Count(LineReader& counter, const ReadingRules& rules, std::uint64_t& lines);
   void StartProgress();
+  // "> " and the statement or comment, cut when long, in echo_.
+  const std::string& Echo(std::string_view text);
   [[nodiscard]] int BarValue(const Work& work) const;
 
   adapter::Adapter& adapter_;
@@ -108,6 +110,7 @@ class RunDriver {
   std::uint64_t last_estimate_us_ = 0;
   std::uint64_t units_per_step_ = 1;  // the bar's int range holds the whole file
   int shown_value_ = -1;
+  std::string echo_;  // kept for its memory
 };
 
 }  // namespace tavrin::svf

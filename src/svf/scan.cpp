@@ -12,23 +12,37 @@ namespace {
 
 std::size_t Digits(std::int64_t bits) { return static_cast<std::size_t>((bits + 3) / 4); }
 
-// A value as a number of `bits` bits: lined up at its right end, 0 digits
-// added at the left, digits beyond the length dropped, and the bits of the
-// top digit beyond the length cleared.
-std::string Fit(std::string_view value, std::int64_t bits) {
+// A value as a number of `bits` bits, written into `out` (whose memory is
+// used again): lined up at its right end, 0 digits added at the left,
+// digits beyond the length dropped, and the bits of the top digit beyond the
+// length cleared. `value` must not be a view into `out`.
+void FitInto(std::string& out, std::string_view value, std::int64_t bits) {
   const std::size_t digits = Digits(bits);
-  std::string out(digits, '0');
   const std::size_t take = std::min(value.size(), digits);
-  std::copy(value.end() - static_cast<std::ptrdiff_t>(take), value.end(),
-            out.end() - static_cast<std::ptrdiff_t>(take));
+  out.assign(digits - take, '0');
+  out.append(value.substr(value.size() - take));
   const auto top_bits = static_cast<unsigned>(bits % 4);
   if (digits > 0 && top_bits != 0) {
     out[0] = HexDigitChar(static_cast<unsigned>(HexDigitValue(out[0])) & ((1U << top_bits) - 1U));
   }
+}
+
+std::string Fit(std::string_view value, std::int64_t bits) {
+  std::string out;
+  FitInto(out, value, bits);
   return out;
 }
 
 std::string Ones(std::int64_t bits) { return Fit(std::string(Digits(bits), 'F'), bits); }
+
+// Digit-by-digit AND of two texts of valid digits, `a` at least as long as
+// `b`, into `out`: MaskHexDigits where nothing is missing or junk.
+void MaskInto(std::string& out, std::string_view a, std::string_view b) {
+  out.resize(b.size());
+  for (std::size_t k = 0; k < b.size(); ++k) {
+    out[k] = HexDigitChar(static_cast<unsigned>(HexDigitValue(a[k]) & HexDigitValue(b[k])));
+  }
+}
 
 struct Piece {
   std::string_view hex;  // Digits(bits) digits
@@ -54,72 +68,75 @@ std::string Join(std::initializer_list<Piece> pieces) {
   return out;
 }
 
-std::string Shown(const std::string& text) { return text.size() > 40 ? text.substr(0, 40) + "..." : text; }
+std::string Shown(std::string_view text) {
+  return text.size() > 40 ? Concat({text.substr(0, 40), "..."}) : std::string(text);
+}
 
 }  // namespace
 
-bool Interpreter::ScanValue(const std::vector<std::string>& words, std::size_t keyword, std::string& value) {
-  const std::string& name = words[keyword];
+bool Interpreter::ScanValue(const Words& words, std::size_t keyword, std::string_view& value) {
+  const std::string_view name = words[keyword];
   if (keyword + 1 >= words.size() || words[keyword + 1].empty() || words[keyword + 1][0] != '(') {
-    BailOut("Uh Oh, " + name + " has no value in parentheses.  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", name, " has no value in parentheses.  Bailing Out"}));
     return false;
   }
-  const std::string& word = words[keyword + 1];
+  const std::string_view word = words[keyword + 1];
   if (word.back() != ')') {
-    BailOut("Uh Oh, the value of " + name + " has a '(' without its ')'.  Bailing Out");
+    BailOut(Concat({"Uh Oh, the value of ", name, " has a '(' without its ')'.  Bailing Out"}));
     return false;
   }
-  const std::string_view digits(word.data() + 1, word.size() - 2);
+  const std::string_view digits = word.substr(1, word.size() - 2);
   const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; });
   if (digits.empty() || !hex) {
-    BailOut("Uh Oh, the value of " + name + " is not a hexadecimal number: " + Shown(word) + ".  Bailing Out");
+    BailOut(Concat({"Uh Oh, the value of ", name, " is not a hexadecimal number: ", Shown(word), ".  Bailing Out"}));
     return false;
   }
-  value.assign(digits);
+  value = digits;
   return true;
 }
 
-bool Interpreter::ScanLength(const std::vector<std::string>& words, std::int64_t& length) {
+bool Interpreter::ScanLength(const Words& words, std::int64_t& length) {
   if (words.size() < 2) {
-    BailOut("Uh Oh, " + words[0] + " is missing its length.  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", words[0], " is missing its length.  Bailing Out"}));
     return false;
   }
   // A whole number of bits, written as a number and nothing else; 0 is a
   // scan that shifts nothing.
   const std::optional<double> parsed = ParseDecimalWord(words[1]);
-  const std::string shown_length = words[1].substr(0, 40);
+  const std::string_view shown_length = words[1].substr(0, 40);
   if (!parsed || *parsed < 0 || RoundHalfEven(*parsed) != *parsed) {
-    BailOut("Uh Oh, " + words[0] + " wants a length in bits, not " + shown_length + ".  Bailing Out");
+    BailOut(Concat({"Uh Oh, ", words[0], " wants a length in bits, not ", shown_length, ".  Bailing Out"}));
     return false;
   }
   if (*parsed > static_cast<double>(max_scan_bits)) {
-    BailOut("Uh Oh, a scan of " + shown_length + " bits is more than I can shift.  Bailing Out");
+    BailOut(Concat({"Uh Oh, a scan of ", shown_length, " bits is more than I can shift.  Bailing Out"}));
     return false;
   }
   length = static_cast<std::int64_t>(*parsed);
   return true;
 }
 
-bool Interpreter::ScanValues(const std::vector<std::string>& words, Values& values) {
+bool Interpreter::ScanValues(const Words& words, Values& values) {
   // Each keyword takes the value in parentheses after it; a later keyword of
   // the same name wins. Anything else is refused: a misspelt TDO would
   // otherwise drop its check without a word.
   for (std::size_t i = 2; i < words.size(); i += 2) {
-    std::string* target = nullptr;
-    if (words[i] == "TDI") {
+    std::string_view* target = nullptr;
+    const std::string_view keyword = words[i];
+    if (keyword == "TDI") {
       target = &values.tdi;
       values.has_tdi = true;
-    } else if (words[i] == "SMASK") {
+    } else if (keyword == "SMASK") {
       target = &values.smask;
       values.has_smask = true;
-    } else if (words[i] == "TDO") {
+    } else if (keyword == "TDO") {
       target = &values.tdo;
       values.has_tdo = true;
-    } else if (words[i] == "MASK") {
+    } else if (keyword == "MASK") {
       target = &values.mask;
       values.has_mask = true;
     } else {
-      BailOut("Uh Oh, I don't know what " + Shown(words[i]) + " means in a " + words[0] + ".  Bailing Out");
+      BailOut(Concat({"Uh Oh, I don't know what ", Shown(keyword), " means in a ", words[0], ".  Bailing Out"}));
       return false;
     }
     if (!ScanValue(words, i, *target)) return false;
@@ -131,40 +148,67 @@ bool Interpreter::Resolve(Command command, std::int64_t length, const Values& gi
   Remembered& r = remembered_[command];
   const bool same = r.length == length;
   const bool padding = command >= kHir;
-  // MASK: as given, else the last one while the length stays, else all ones.
-  std::string mask = given.has_mask ? Fit(given.mask, length) : same && !r.mask.empty() ? r.mask : Ones(length);
-  std::string smask;
-  if (given.has_smask) {
-    smask = Fit(given.smask, length);
-  } else if (rules_.remember_values && same) {
-    smask = r.smask;
+  // TDI: as given, else (standard reading) the last one while the length
+  // stays, else the padding's own bits, else zeros. Decided before anything
+  // is remembered: a bail-out changes nothing.
+  const bool tdi_remembered = !given.has_tdi && rules_.remember_values && same && !r.tdi.empty();
+  if (!given.has_tdi && !tdi_remembered && !padding && rules_.remember_values && length > 0) {
+    BailOut(Concat({"Uh Oh, ", command == kSir ? "SIR" : "SDR", " ", std::to_string(length),
+                    " needs its TDI: none was given for this length.  Bailing Out"}));
+    return false;
   }
-  std::string tdi;
   if (given.has_tdi) {
-    tdi = Fit(given.tdi, length);
-  } else if (rules_.remember_values && same && !r.tdi.empty()) {
-    tdi = r.tdi;
-  } else if (padding) {
+    FitInto(out.tdi, given.tdi, length);
+  } else if (tdi_remembered) {
+    out.tdi = r.tdi;
+  } else if (padding && (command == kHir || command == kTir)) {
     // Header and trailer bits of other devices: BYPASS (all ones) for
     // instruction registers, zeros for data registers.
-    tdi = command == kHir || command == kTir ? Ones(length) : Fit("", length);
-  } else if (rules_.remember_values && length > 0) {
-    BailOut("Uh Oh, " + std::string(command == kSir ? "SIR" : "SDR") + " " + std::to_string(length) +
-            " needs its TDI: none was given for this length.  Bailing Out");
-    return false;
+    out.tdi = Ones(length);
   } else {
-    tdi = Fit("", length);
+    FitInto(out.tdi, "", length);
   }
-  r = Remembered{length, tdi, smask, mask};
+  if (rules_.remember_values) r.tdi = out.tdi;
+  // SMASK: as given, else (standard reading) the last one while the length
+  // stays, else none.
+  if (given.has_smask) {
+    FitInto(r.smask, given.smask, length);
+  } else if (!(rules_.remember_values && same)) {
+    r.smask.clear();
+  }
+  // MASK: as given, else the last one while the length stays, else all ones.
+  if (given.has_mask) {
+    FitInto(r.mask, given.mask, length);
+    r.mask_all = false;
+  } else if (!same) {
+    r.mask_all = true;
+  }
+  r.length = length;
 
-  out.tdi = smask.empty() ? std::move(tdi) : MaskHexDigits(smask, tdi, Digits(length));
+  if (!r.smask.empty()) MaskInto(out.tdi, r.smask, out.tdi);
   out.check = given.has_tdo;
-  out.tdo = given.has_tdo ? Fit(given.tdo, length) : Fit("", length);
-  out.care = given.has_tdo ? std::move(mask) : Fit("", length);
+  out.care_all = given.has_tdo && r.mask_all;
+  out.tdo.clear();
+  out.care.clear();
+  if (given.has_tdo) {
+    FitInto(out.tdo, given.tdo, length);
+    if (!r.mask_all) out.care = r.mask;
+  }
   return true;
 }
 
-void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
+namespace {
+
+// What a Resolved stands for, as text of `bits` bits: its TDI, its expected
+// TDO or the bits it compares (zeros when it checks nothing).
+std::string Tdo(const std::string& tdo, bool check, std::int64_t bits) { return check ? tdo : Fit("", bits); }
+std::string Care(const std::string& care, bool check, bool all, std::int64_t bits) {
+  return !check ? Fit("", bits) : all ? Ones(bits) : care;
+}
+
+}  // namespace
+
+void Interpreter::HeaderTrailer(const Words& words) {
   struct Kind {
     const char* command;
     Command id;
@@ -183,7 +227,7 @@ void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
       if (ParseNumber(words[1]) == 0) {
         window_.AppendLog(std::string("0") + k.ok);
       } else {
-        BailOut("Uh Oh, I don't know how to process " + words[1] + k.suffix);
+        BailOut(Concat({"Uh Oh, I don't know how to process ", words[1], k.suffix}));
         looks_standard_ = true;
       }
       return;
@@ -198,7 +242,7 @@ void Interpreter::HeaderTrailer(const std::vector<std::string>& words) {
   }
 }
 
-void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
+void Interpreter::ExecuteScanStatement(const Words& words) {
   const bool ir = words[0] == "SIR";
   std::int64_t length = 0;
   Values values;
@@ -219,13 +263,17 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
   if (header.length == 0 && trailer.length == 0) {
     all = std::move(body);
   } else {
-    const auto join = [&](std::string Resolved::*field) {
-      return Join({{header.bits.*field, header.length}, {body.*field, length}, {trailer.bits.*field, trailer.length}});
+    const auto join = [&](const std::string& h, const std::string& b, const std::string& t) {
+      return Join({{h, header.length}, {b, length}, {t, trailer.length}});
     };
-    all.tdi = join(&Resolved::tdi);
-    all.tdo = join(&Resolved::tdo);
-    all.care = join(&Resolved::care);
+    const auto tdo = [](const Padding& p) { return Tdo(p.bits.tdo, p.bits.check, p.length); };
+    const auto care = [](const Padding& p) { return Care(p.bits.care, p.bits.check, p.bits.care_all, p.length); };
+    all.tdi = join(header.bits.tdi, body.tdi, trailer.bits.tdi);
     all.check = header.bits.check || body.check || trailer.bits.check;
+    if (all.check) {
+      all.tdo = join(tdo(header), Tdo(body.tdo, body.check, length), tdo(trailer));
+      all.care = join(care(header), Care(body.care, body.check, body.care_all, length), care(trailer));
+    }
   }
 
   // A scan of 0 bits goes from Capture to Exit1 without entering Shift.
@@ -239,47 +287,83 @@ void Interpreter::ExecuteScanStatement(const std::vector<std::string>& words) {
   // A walk that failed or was stopped: the scan is never clocked.
   if (flags_.StopRequested == kTrue) return;
   const std::string& end_state = ir ? EndIrState : EndDrState;
-  const bool decides = all.check && all.care.find_first_not_of('0') != std::string::npos;
+  const bool decides =
+      all.check && (all.care_all ? total > 0 : all.care.find_first_not_of('0') != std::string::npos);
   if (ordered_ == nullptr || decides) {
     const std::string captured = engine_.ShiftBits(end_state, static_cast<std::int32_t>(total), all.tdi);
     // A scan cut short by a stop has nothing to report or compare.
     if (engine_.LastScanCut()) return;
-    AppendLines(window_, Report(all, total, captured));
+    scan_lines_.Clear();
+    Report(all, total, captured, scan_lines_);
+    scan_lines_.AppendTo(window_);
     return;
   }
   window_.AppendLog(jtag::ScanSizeLine(static_cast<std::int32_t>(total)));
-  const OrderedLog::Slot slot = ordered_->Reserve();
-  const std::string tdi = all.tdi;  // the report keeps its own
-  engine_.ShiftBitsThen(end_state, static_cast<std::int32_t>(total), tdi,
-                        [this, slot, all = std::move(all), total](std::string captured, bool cut) {
-                          ordered_->Fill(slot, cut ? std::vector<LogLine>{} : Report(all, total, std::move(captured)));
-                        });
+  // The report waits in the queue for the answers; the bits are shifted from
+  // a copy, since the queue may move while they are.
+  if (queued_head_ == queued_.size()) {
+    queued_.clear();
+    queued_head_ = 0;
+  }
+  const std::uint64_t id = next_queued_id_++;
+  queued_.push_back(Queued{id, ordered_->Reserve(), total, std::move(all)});
+  shifted_ = queued_.back().all.tdi;
+  engine_.ShiftBitsThen(end_state, static_cast<std::int32_t>(total), shifted_,
+                        [this, id](const std::string& captured, bool cut) { FinishQueued(id, captured, cut); });
 }
 
-std::vector<LogLine> Interpreter::Report(const Resolved& all, std::int64_t total, std::string captured) {
-  std::vector<LogLine> lines;
-  lines.push_back({"Sent: " + all.tdi});
-  lines.push_back({"Got: " + captured});
-  if (!all.check) return lines;
+void Interpreter::FinishQueued(std::uint64_t id, std::string_view captured, bool cut) {
+  // Scans complete in the order they were queued: this one is the oldest.
+  std::size_t at = queued_head_;
+  while (at < queued_.size() && queued_[at].id != id) ++at;
+  if (at == queued_.size()) return;
+  const Queued& q = queued_[at];
+  queued_lines_.Clear();
+  if (!cut) Report(q.all, q.total, captured, queued_lines_);
+  const OrderedLog::Slot slot = q.slot;
+  if (at == queued_head_) {
+    ++queued_head_;
+    // What is done is dropped once it is most of the queue.
+    if (queued_head_ > 64 && queued_head_ * 2 > queued_.size()) {
+      queued_.erase(queued_.begin(), queued_.begin() + static_cast<std::ptrdiff_t>(queued_head_));
+      queued_head_ = 0;
+    }
+  } else {
+    queued_.erase(queued_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  ordered_->Fill(slot, queued_lines_);
+}
+
+void Interpreter::Report(const Resolved& all, std::int64_t total, std::string_view captured, LogLines& lines) {
+  lines.Add({"Sent: ", all.tdi});
+  lines.Add({"Got: ", captured});
+  if (!all.check) return;
   // Only scans clocked in full are reported; the fit is for safety.
-  captured = Fit(captured, total);
-  const std::string expected = MaskHexDigits(all.tdo, all.care, Digits(total));
-  const std::string result = MaskHexDigits(captured, all.care, Digits(total));
-  lines.push_back({"Masked Expectation: " + expected + ", Masked Result: " + result, true});
+  FitInto(fitted_, captured, total);
+  // Every bit compared: the expected TDO and the answer are their own masked
+  // values (both fitted to the length).
+  const std::string* expected = &all.tdo;
+  const std::string* result = &fitted_;
+  if (!all.care_all) {
+    MaskInto(expected_, all.tdo, all.care);
+    MaskInto(result_, fitted_, all.care);
+    expected = &expected_;
+    result = &result_;
+  }
+  lines.Add({"Masked Expectation: ", *expected, ", Masked Result: ", *result}, true);
   ++checks_made_;
-  if (expected == result) {
+  if (*expected == *result) {
     ++checks_passed_;
-    lines.push_back({" Pass!"});
+    lines.Add({" Pass!"});
   } else {
     if (stop_on_failed_check) {
-      lines.push_back({" Fail!  Bailing out..."});
+      lines.Add({" Fail!  Bailing out..."});
       flags_.StopRequested = kTrue;
     } else {
-      lines.push_back({" Fail!"});
+      lines.Add({" Fail!"});
     }
-    failed_check_ = FailedCheck{all.tdo, captured, all.care};
+    failed_check_ = FailedCheck{all.tdo, fitted_, all.care_all ? Ones(total) : all.care};
   }
-  return lines;
 }
 
 }  // namespace tavrin::svf

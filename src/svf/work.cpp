@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "common/numbers.h"
 #include "jtag/tap.h"
@@ -14,18 +13,8 @@ namespace tavrin::svf {
 
 namespace {
 
-// The first words of a statement, upper-cased: what comes before its first
-// value in parentheses, and no more than a short line of it (a scan of
-// millions of bits is not read whole).
-std::vector<std::string> LeadingWords(std::string_view statement) {
-  constexpr std::size_t kLead = 80;
-  std::string_view lead = statement.substr(0, std::min(statement.find('('), kLead));
-  if (!lead.empty() && lead.back() == ';') lead.remove_suffix(1);
-  return StatementWords(AsciiUpper(std::string(lead)));
-}
-
 // A length in bits as the interpreter takes it; 0 for anything else.
-std::uint64_t Length(const std::vector<std::string>& words) {
+std::uint64_t Length(const Words& words) {
   if (words.size() < 2) return 0;
   const std::optional<double> n = ParseDecimalWord(words[1]);
   if (!n || !(*n >= 0) || *n > static_cast<double>(kMaxScanBits)) return 0;
@@ -46,11 +35,28 @@ std::uint64_t WorkUnits(const Work& work) {
   return work.statements + work.clocks + work.wait_us / (1'000'000 / kClocksPerWaitSecond);
 }
 
+const Words& WorkCounter::LeadingWords(std::string_view statement) {
+  constexpr std::size_t kLead = 80;
+  std::string_view lead = statement.substr(0, std::min(statement.find('('), kLead));
+  if (!lead.empty() && lead.back() == ';') lead.remove_suffix(1);
+  words_.Split(lead);
+  return words_;
+}
+
 Work WorkCounter::Of(std::string_view statement) {
   Work work;
   work.statements = 1;
+  // The command is the statement's first word: it ends at a blank, a "(" or
+  // the ";".
   const std::size_t command_end = statement.find_first_of(" \t(;");
-  const std::string command = AsciiUpper(std::string(statement.substr(0, command_end)));
+  const std::string_view command_text = statement.substr(0, command_end);
+  char command_buffer[12] = {};
+  if (command_text.size() >= sizeof command_buffer) return work;  // no command that counts is so long
+  for (std::size_t i = 0; i < command_text.size(); ++i) {
+    const char c = command_text[i];
+    command_buffer[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  const std::string_view command(command_buffer, command_text.size());
   if (command == "SIR" || command == "SDR") {
     work.clocks = Length(LeadingWords(statement));
     if (rules_.headers_and_trailers) work.clocks += command == "SIR" ? padding_[0] + padding_[2] : padding_[1] + padding_[3];
@@ -64,7 +70,7 @@ Work WorkCounter::Of(std::string_view statement) {
   }
   if (command == "FREQUENCY") {
     if (!rules_.runtest_clocks) return work;
-    const std::vector<std::string> words = LeadingWords(statement);
+    const Words& words = LeadingWords(statement);
     const std::optional<double> hz = words.size() > 1 ? ParseDecimalWord(words[1]) : std::optional<double>(1e6);
     if (hz && *hz > 0 && std::isfinite(*hz)) frequency_hz_ = *hz;
     return work;
@@ -72,7 +78,7 @@ Work WorkCounter::Of(std::string_view statement) {
   if (command != "RUNTEST") return work;
 
   // RUNTEST [state] [count TCK|SCK] [time SEC [MAXIMUM time SEC]] [ENDSTATE state]
-  const std::vector<std::string> words = LeadingWords(statement);
+  const Words& words = LeadingWords(statement);
   std::size_t i = 1;
   if (i < words.size() && jtag::TapStateFromName(words[i])) ++i;
   double count = 0;

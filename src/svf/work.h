@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "svf/reading.h"
+#include "svf/words.h"
 
 namespace tavrin::svf {
 
@@ -48,7 +49,13 @@ class WorkCounter {
   Work Of(std::string_view statement);
 
  private:
+  // Splits the first words of a statement, upper-cased: what comes before
+  // its first value in parentheses, and no more than a short line of it (a
+  // scan of millions of bits is not read whole).
+  const Words& LeadingWords(std::string_view statement);
+
   ReadingRules rules_;
+  Words words_;  // kept for its memory
   std::uint64_t padding_[4] = {};  // HIR, HDR, TIR, TDR
   double frequency_hz_ = 1e6;
 };

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <sstream>
+#include <vector>
 
 #include "../support/rig.h"
 #include "adapter/device_list.h"
@@ -318,6 +320,42 @@ TEST(RecordingTest, OneLinePerCallWithBytes) {
             "FT_OpenEx(\"FT232R USB UART\", flags=2) handle=0x1234 -> 0\n"
             "FT_Write(0x1234, 2) 02 82 -> 0\n"
             "FT_Close(0x63) -> 1\n");
+}
+
+// The fake chip's answers to a write are the same whether a block function
+// or a byte function gives them, also behind scripted and dropped answers.
+TEST(FakeChipTest, BlockAnswersLineUpWithScriptedAndDroppedOnes) {
+  const auto answer = [](std::uint8_t b) { return static_cast<std::uint8_t>(b ^ 0x5AU); };
+  struct Case {
+    std::deque<std::uint8_t> scripted;
+    std::uint32_t dropped;
+  };
+  for (const Case& c : {Case{{}, 0}, Case{{0xEE, 0xEF}, 0}, Case{{}, 3}, Case{{0xEE}, 2}, Case{{}, 9}}) {
+    std::vector<std::uint8_t> got[2];
+    for (const bool block : {false, true}) {
+      FakeD2xx chip;
+      FtHandle h = 0;
+      ASSERT_EQ(chip.FT_OpenEx("FT232R USB UART", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+      chip.scripted_answers = c.scripted;
+      chip.drop_answers = c.dropped;
+      if (block) {
+        chip.answer_block = [&](const std::uint8_t* in, std::uint8_t* out, std::uint32_t n) {
+          for (std::uint32_t i = 0; i < n; ++i) out[i] = answer(in[i]);
+        };
+      } else {
+        chip.answer_fn = answer;
+      }
+      const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6};
+      std::uint32_t n = 0;
+      for (int w = 0; w < 2; ++w) ASSERT_EQ(chip.FT_Write(h, bytes, sizeof bytes, &n), FT_OK);
+      std::uint32_t waiting = 0;
+      ASSERT_EQ(chip.FT_GetQueueStatus(h, &waiting), FT_OK);
+      got[block ? 1 : 0].resize(waiting);
+      ASSERT_EQ(chip.FT_Read(h, got[block ? 1 : 0].data(), waiting, &n), FT_OK);
+    }
+    EXPECT_EQ(got[1], got[0]) << c.scripted.size() << " scripted, " << c.dropped << " dropped";
+    EXPECT_EQ(got[0].size(), 12U - c.dropped);
+  }
 }
 
 }  // namespace

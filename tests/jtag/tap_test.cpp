@@ -114,6 +114,11 @@ TEST(TapStateFromName, ExactUpperCaseNamesOnly) {
   EXPECT_FALSE(TapStateFromName("DRSHIFT "));
   EXPECT_FALSE(TapStateFromName("Shift-DR"));
   EXPECT_FALSE(TapStateFromName(""));
+  // Every state by its own name, and names one letter off none.
+  for (int s = 0; s < kTapStateCount; ++s) EXPECT_EQ(TapStateFromName(kTapStateNames[s]), s) << kTapStateNames[s];
+  for (const char* near : {"DREXIT3", "IREXIT", "DRSHIF", "IRSELECTS", "DRPAUSED", "RESETS", "IDL", "XRSHIFT", "DRXHIFT"}) {
+    EXPECT_FALSE(TapStateFromName(near)) << near;
+  }
 }
 
 }  // namespace

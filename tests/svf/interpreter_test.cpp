@@ -281,6 +281,34 @@ TEST_F(ScanTest, TdoWithoutMaskComparesUnderTheLastMaskOfItsKindAndLength) {
   EXPECT_FALSE(Stopped());
 }
 
+// Without a MASK every bit of the length counts, also in a top digit that
+// holds fewer than four bits; a scan without TDO leaves the MASK in effect.
+TEST_F(ScanTest, DefaultMaskCoversTheLengthExactly) {
+  struct Case {
+    std::vector<std::string> statements;
+    const char* last_line;
+    const char* failed_mask;  // nullptr: passed
+  };
+  const Case cases[] = {
+      {{"SDR 6 TDI (15) TDO (3F);"}, "Masked Expectation: 3F, Masked Result: 15 Fail!  Bailing out...", "3F"},
+      {{"SDR 6 TDI (3F) TDO (FF);"}, "Masked Expectation: 3F, Masked Result: 3F Pass!", nullptr},
+      {{"SDR 9 TDI (0FF) TDO (1FF);"}, "Masked Expectation: 1FF, Masked Result: 0FF Fail!  Bailing out...", "1FF"},
+      {{"SDR 8 TDI (5A) TDO (0A) MASK (0F);", "SDR 8 TDI (33);", "SDR 8 TDI (5A) TDO (FA);"},
+       "Masked Expectation: 0A, Masked Result: 0A Pass!", nullptr},
+  };
+  for (const Case& c : cases) {
+    interp.StartRun();
+    rig.player.flags.StopRequested = kFalse;
+    Lines lines;
+    for (const std::string& statement : c.statements) lines = Run(statement);
+    EXPECT_EQ(lines.back(), c.last_line) << c.statements.back();
+    ASSERT_EQ(interp.LastFailedCheck().has_value(), c.failed_mask != nullptr) << c.statements.back();
+    if (c.failed_mask != nullptr) {
+      EXPECT_EQ(interp.LastFailedCheck()->mask, c.failed_mask);
+    }
+  }
+}
+
 TEST_F(ScanTest, LaterKeywordWinsAndLowerCaseWorks) {
   EXPECT_EQ(Run("SDR 8 TDI (01) TDI (02);")[1], "Sent: 02");
   EXPECT_EQ(Run("sdr 8 tdi (a5) tdo (a5) mask (ff);").back(), "Masked Expectation: A5, Masked Result: A5 Pass!");

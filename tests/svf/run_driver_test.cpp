@@ -426,5 +426,21 @@ TEST(LineReaderTest, MixedLineEndsAcrossBufferRefills) {
   for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "line " << i;
 }
 
+// A CR LF split by a buffer refill (the CR the buffer's last byte) is one
+// line end, and the line before it comes back whole.
+TEST(LineReaderTest, CrLfAcrossARefill) {
+  const auto path = std::filesystem::temp_directory_path() / ("tavrin-crlf-" + std::to_string(::getpid()) + ".svf");
+  for (const std::size_t size : {65534U, 65535U, 65536U}) {
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x') << "\r\nnext\r\n";
+    LineReader reader;
+    ASSERT_EQ(reader.Open(path.string()), "");
+    std::vector<std::string> got;
+    std::string_view line;
+    while (reader.ReadLine(line)) got.emplace_back(line);
+    EXPECT_EQ(got, (std::vector<std::string>{std::string(size, 'x'), "next"})) << size;
+  }
+  std::filesystem::remove(path);
+}
+
 }  // namespace
 }  // namespace tavrin::svf

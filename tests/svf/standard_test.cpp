@@ -4,11 +4,39 @@
 #include <gtest/gtest.h>
 
 #include "../support/rig.h"
+#include "svf/gatherer.h"
 
 namespace tavrin::svf {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A statement's end or a comment mark is found wherever it stands in a
+// line, among hexadecimal digits, before and after the eighth character; a
+// "/" alone inside a line is no mark (at its start it makes a comment line).
+TEST(GathererTest, MarksAreFoundAtEveryPlace) {
+  struct Case {
+    const char* mark;
+    bool ends;     // a statement ends at it (else a comment begins)
+    bool marks;    // it is a mark at all
+  };
+  for (const Case& c : {Case{";", true, true}, Case{"!", false, true}, Case{"//", false, true}, Case{"/", false, false}}) {
+    for (std::size_t at = c.marks ? 0 : 1; at < 20; ++at) {
+      StatementGatherer gatherer(1 << 20, true);
+      const std::string before(at, 'A');
+      Lines got;
+      (void)gatherer.AddLine(before + c.mark + "BC", 1, [&](StatementGatherer::Kind kind, std::string& text, std::uint64_t) {
+        got.push_back((kind == StatementGatherer::Kind::Comment ? "comment " : "statement ") + text);
+        return true;
+      });
+      const Lines expected = !c.marks ? Lines{}
+                             : c.ends ? Lines{"statement " + before + ";"}
+                                      : Lines{std::string("comment ") + c.mark + "BC"};
+      EXPECT_EQ(got, expected) << c.mark << " at " << at;
+      EXPECT_EQ(gatherer.Pending(), !c.marks ? before + c.mark + "BC" : c.ends ? "BC" : before) << c.mark << " at " << at;
+    }
+  }
+}
 
 class StandardTest : public ::testing::Test {
  protected:

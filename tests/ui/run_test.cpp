@@ -606,10 +606,11 @@ class RunTest : public QObject {
   // A long run of checked scans on the virtual board (instruction and
   // IDCODE pairs, as in the verify stretches of vendor files): the window
   // answers throughout, and Break, or closing the window, ends the run at
-  // once.
+  // once. The file is long enough for the run to outlast the stop at 400 ms
+  // several times over.
   void breakAndCloseDuringCheckedScans() {
     std::string file;
-    for (int i = 0; i < 100000; ++i) file += "SIR 8 TDI (01);\r\nSDR 32 TDI (0) TDO (F6E5F093) MASK (FFFFFFFF);\r\n";
+    for (int i = 0; i < 400000; ++i) file += "SIR 8 TDI (01);\r\nSDR 32 TDI (0) TDO (F6E5F093) MASK (FFFFFFFF);\r\n";
     for (const bool closing : {false, true}) {
       struct Board {
         board::VirtualD2xx chip;

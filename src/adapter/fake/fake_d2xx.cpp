@@ -138,11 +138,16 @@ FtStatus FakeD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::uint
     written_bytes.insert(written_bytes.end(), data, data + size);
     writes.emplace_back(data, data + size);
   }
-  for (std::uint32_t i = 0; i < size; ++i) {
+  std::uint32_t i = 0;
+  // Byte by byte while scripted answers or dropped ones remain; the rest of
+  // the write at once when a block function answers it.
+  for (; i < size && (!scripted_answers.empty() || drop_answers > 0 || !answer_block); ++i) {
     std::uint8_t answer = answer_level;
     if (!scripted_answers.empty()) {
       answer = scripted_answers.front();
       scripted_answers.pop_front();
+    } else if (answer_block) {
+      answer_block(data + i, &answer, 1);
     } else if (answer_fn) {
       answer = answer_fn(data[i]);
     }
@@ -151,6 +156,11 @@ FtStatus FakeD2xx::FT_Write(FtHandle handle, const std::uint8_t* data, std::uint
       continue;
     }
     answers_.push_back(answer);
+  }
+  if (i < size) {
+    const std::size_t at = answers_.size();
+    answers_.resize(at + (size - i));
+    answer_block(data + i, answers_.data() + at, size - i);
   }
   *written = size;
   return FT_OK;

@@ -60,7 +60,10 @@ class FakeD2xx final : public D2xx {
   FtHandle next_handle = 0x1234;
   std::uint8_t bit_mode_pins = 0x00;  // what FT_GetBitMode gives
   std::deque<std::uint8_t> scripted_answers;  // consumed first
-  std::function<std::uint8_t(std::uint8_t)> answer_fn;  // then this
+  // Then one of these: the rest of a write answered at once (answers[i]
+  // for written[i], `size` of each), else byte by byte.
+  std::function<void(const std::uint8_t* written, std::uint8_t* answers, std::uint32_t size)> answer_block;
+  std::function<std::uint8_t(std::uint8_t)> answer_fn;
   std::uint8_t answer_level = 0x00;  // else this
   // Late answers: at most this many answer bytes become visible per queue
   // query (0 = all at once). Answers that never arrive: drop_answers bytes of
