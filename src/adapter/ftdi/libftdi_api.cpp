@@ -29,6 +29,17 @@ std::uint32_t LocationOf(libusb_device* dev) {
   return (static_cast<std::uint32_t>(libusb_get_bus_number(dev)) << 8U) | libusb_get_device_address(dev);
 }
 
+// Why an asynchronous transfer ended without its data, in words.
+std::string TransferFailure(libusb_transfer_status status) {
+  switch (status) {
+    case LIBUSB_TRANSFER_NO_DEVICE: return "the device was unplugged";
+    case LIBUSB_TRANSFER_STALL: return "the endpoint stalled";
+    case LIBUSB_TRANSFER_OVERFLOW: return "the chip sent more than asked for";
+    case LIBUSB_TRANSFER_TIMED_OUT: return "timed out";
+    default: return "transfer error";
+  }
+}
+
 std::string TextOf(const std::array<char, 256>& buffer) {
   return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
 }
@@ -249,8 +260,7 @@ class LibFtdiPort final : public FtdiPort {
     // A time-out is a write the chip did not take whole: LastWriteTaken says so.
     if (t->status != LIBUSB_TRANSFER_COMPLETED && t->status != LIBUSB_TRANSFER_TIMED_OUT &&
         t->status != LIBUSB_TRANSFER_CANCELLED) {
-      self->failed_ = self->Fail(-4, std::string("usb bulk write failed: ") +
-                                         libusb_error_name(static_cast<int>(t->status)));
+      self->failed_ = self->Fail(-4, "usb bulk write failed: " + TransferFailure(t->status));
     }
   }
 
@@ -272,8 +282,7 @@ class LibFtdiPort final : public FtdiPort {
       }
       self->reading_ -= std::min(self->reading_, got);
     } else if (t->status != LIBUSB_TRANSFER_TIMED_OUT) {
-      self->failed_ = self->Fail(-4, std::string("usb bulk read failed: ") +
-                                         libusb_error_name(static_cast<int>(t->status)));
+      self->failed_ = self->Fail(-4, "usb bulk read failed: " + TransferFailure(t->status));
       return;
     }
     if (self->reading_ > 0) (void)self->SubmitIn();
