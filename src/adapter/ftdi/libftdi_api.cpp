@@ -164,7 +164,7 @@ class LibFtdiPort final : public FtdiPort {
         timeval tv{0, 10000};
         (void)libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, nullptr);
       }
-      if (in_.busy) (void)CancelIn();
+      if (in_.busy) (void)Cancel(false, true);
       if (failed_ != 0) return std::exchange(failed_, 0);
     }
     reading_ += static_cast<std::size_t>(size);
@@ -201,17 +201,9 @@ class LibFtdiPort final : public FtdiPort {
   int CancelTransfers() override {
     reading_ = 0;
     got_.clear();
-    if (out_.busy) (void)libusb_cancel_transfer(out_.usb);
-    if (in_.busy) (void)libusb_cancel_transfer(in_.usb);
-    // Cancelling is asynchronous too: the callbacks say when it is done.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while ((out_.busy || in_.busy) && ctx_->usb_ctx != nullptr && std::chrono::steady_clock::now() < deadline) {
-      timeval tv{0, 100000};
-      (void)libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, nullptr);
-    }
+    const int rc = Cancel(true, true);
     failed_ = 0;
-    if (out_.busy || in_.busy) return Fail(-4, "a USB transfer could not be cancelled");
-    return 0;
+    return rc;
   }
 
  private:
@@ -226,15 +218,18 @@ class LibFtdiPort final : public FtdiPort {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - then).count());
   }
 
-  // Cancels the IN transfer alone and waits for its callback.
-  int CancelIn() {
-    (void)libusb_cancel_transfer(in_.usb);
+  // Cancels the OUT and/or the IN transfer and waits for their callbacks:
+  // cancelling is asynchronous too.
+  int Cancel(bool out, bool in) {
+    if (out && out_.busy) (void)libusb_cancel_transfer(out_.usb);
+    if (in && in_.busy) (void)libusb_cancel_transfer(in_.usb);
+    const auto busy = [&] { return (out && out_.busy) || (in && in_.busy); };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (in_.busy && std::chrono::steady_clock::now() < deadline) {
+    while (busy() && ctx_->usb_ctx != nullptr && std::chrono::steady_clock::now() < deadline) {
       timeval tv{0, 100000};
       (void)libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, nullptr);
     }
-    return in_.busy ? Fail(-4, "a USB transfer could not be cancelled") : 0;
+    return busy() ? Fail(-4, "a USB transfer could not be cancelled") : 0;
   }
 
   // The IN transfer for the answers still to come (or for `packets`

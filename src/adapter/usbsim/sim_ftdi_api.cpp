@@ -88,14 +88,8 @@ class SimPort final : public ftdi::FtdiPort {
     while (offset < want) {
       const std::vector<std::uint8_t> wire = chip_->BulkIn(length);
       last_in_ = chip_->HostClock().Now();
-      buffer_.clear();
-      head_ = 0;
-      for (std::size_t p = 0; p < wire.size(); p += kPacketSize) {
-        const std::size_t end = std::min(p + kPacketSize, wire.size());
-        if (end - p > kStatusBytes) buffer_.insert(buffer_.end(), wire.begin() + static_cast<std::ptrdiff_t>(p + kStatusBytes),
-                                                   wire.begin() + static_cast<std::ptrdiff_t>(end));
-      }
-      if (buffer_.empty()) break;
+      ClearBuffer();
+      if (Unpack(wire, &buffer_) == 0) break;
       offset += TakeBuffered(buffer + offset, want - offset);
     }
     return static_cast<int>(offset);
